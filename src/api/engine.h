@@ -1,0 +1,107 @@
+// The engine state: the one process-wide state of the library.
+//
+// Everything the design keeps between and during calls lives in this one
+// struct, reached through engine(): status, options, paths, password,
+// descriptor, callbacks, the open archive, the rewrite in progress, the
+// cipher and the extraction streams.  Operations read and write it
+// explicitly; no other file keeps hidden globals of engine state (codecs keep
+// only their own working memory).
+#pragma once
+
+#include <cstdint>
+
+#include "common/text.h"
+#include "crypt/crypt.h"
+#include "extract/streams.h"
+#include "vardex32.h"
+
+namespace vardex {
+
+// Fixed text fields: 255 bytes of text, room for an appended separator and
+// the terminator.
+constexpr size_t kPathField = 260;
+
+constexpr uint16_t kOptionProtectMask = arKeepExtraFields;
+constexpr uint32_t kDescriptorDefaults[VX_ARCERDESC_WORDS] = {1023, 20, 1, 32, 32, 1, 20, 32, 0, 1};
+
+template <typename Proc>
+struct Callback {
+    uint32_t hostWord = 0;
+    Proc proc = nullptr;
+    explicit operator bool() const { return proc != nullptr; }
+};
+
+// The 18 bytes that follow the end-of-central-directory signature.
+struct EndRecord {
+    uint16_t diskNumber = 0;
+    uint16_t centralDisk = 0;
+    uint16_t entriesOnDisk = 0;
+    uint16_t entriesTotal = 0;
+    uint32_t centralSize = 0;
+    uint32_t centralOffset = 0;
+    uint16_t commentLength = 0;
+};
+
+struct ArchiveState {
+    int handle = -1;                 // -1: no archive held
+    char path[kPathField] = {};
+    bool newArchive = false;         // set by CreateZipFile
+    bool updateCommitted = false;    // an update has committed since CreateZipFile
+    EndRecord end;
+    uint8_t* comment = nullptr;      // end.commentLength bytes, heap
+    int64_t cachedEndPos = -1;       // position just behind the end signature
+    uint32_t firstEntryOffset = 0;   // bytes in front of the first local header
+};
+
+struct RewriteState {
+    char backupPath[kPathField] = {};
+    int newHandle = -1;              // the new archive being written
+};
+
+// The overwrite check extraction calls; filled by the first InitZipFile.
+using OverwriteCheckFn = int (*)(const ZipFileEntry& entry, const char* outputPath);
+
+struct EngineState {
+    uint16_t status = 0;
+    uint16_t options = arDefaultOptions;
+
+    char outputPath[kPathField] = {};
+    char inputPath[kPathField] = {};
+    char relativePath[kPathField] = {};
+
+    char password[kTextField] = {};  // the buffer SetCryptKeyProc may fill
+    uint32_t passwordSet = 0;
+
+    int32_t packLevel = 0;
+    uint32_t descriptor[VX_ARCERDESC_WORDS] = {1023, 20, 1, 32, 32, 1, 20, 32, 0, 1};
+
+    Callback<SetFileNameProc> fileNameProc;
+    Callback<SkipFileProc> skipFileProc;
+    Callback<SetCryptKeyProc> cryptKeyProc;
+    Callback<SetProgressProc> progressProc;
+    Callback<OkToReplaceProc> okToReplaceProc;
+    Callback<GetNextDiskProc> nextDiskProc;
+    Callback<SetSfxProgressProc> sfxProgressProc;
+
+    void* moduleHandle = nullptr;
+    OverwriteCheckFn overwriteCheck = nullptr;
+
+    ArchiveState archive;
+    RewriteState rewrite;
+    CipherState cipher;
+    StreamState stream;
+};
+
+EngineState& engine();
+
+inline uint16_t Status() { return engine().status; }
+inline void SetStatus(uint16_t code) { engine().status = code; }
+inline bool OptionsOn(uint16_t mask) { return (engine().options & mask) == mask; }
+
+// Resets the fields InitZipFile resets: status, password flag, pack level,
+// descriptor, base path and all callback registrations.
+void ResetForInit();
+// Restores the ten descriptor defaults.
+void ResetDescriptor();
+
+}  // namespace vardex

@@ -1,0 +1,19 @@
+// The ZIP CRC-32: reflected polynomial 0xEDB88320 over one 256-entry table.
+// Callers keep the running register (preset 0xFFFFFFFF) and complement it
+// themselves when they store or compare it; the same table drives the key
+// updates of the traditional cipher.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vardex {
+
+extern const uint32_t kCrcTable[256];
+
+inline uint32_t CrcStep(uint32_t crc, uint8_t byte) { return kCrcTable[(crc ^ byte) & 0xFF] ^ (crc >> 8); }
+
+// Runs the register over a block and returns the new register.
+uint32_t CrcUpdate(uint32_t crc, const void* data, size_t length);
+
+}  // namespace vardex

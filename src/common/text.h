@@ -1,0 +1,56 @@
+// Small text helpers shared by every subsystem.  Names, paths, masks and the
+// password are limited to 255 bytes: every copy into a fixed field goes
+// through CopyText, which never writes past the field and never cuts a UTF-8
+// sequence in half.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace vardex {
+
+// Longest name, path, mask or password kept (bytes, without the terminator).
+constexpr size_t kMaxText = 255;
+// Size of the fixed text fields (255 bytes + terminator).
+constexpr size_t kTextField = 256;
+
+// Largest length <= limit at which `text` (of length len) can be cut without
+// splitting a UTF-8 sequence.
+inline size_t Utf8CutLength(const char* text, size_t len, size_t limit) {
+    if (len <= limit) return len;
+    size_t cut = limit;
+    // Back up over continuation bytes so the cut lands before a lead byte.
+    while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) --cut;
+    return cut;
+}
+
+// Copies src into dst[cap] (cap >= 1), at most min(cap - 1, kMaxText) bytes,
+// cut at a character boundary.  Returns the copied length.
+inline size_t CopyText(char* dst, size_t cap, const char* src) {
+    if (cap == 0) return 0;
+    if (!src) {
+        dst[0] = '\0';
+        return 0;
+    }
+    size_t limit = cap - 1 < kMaxText ? cap - 1 : kMaxText;
+    size_t len = Utf8CutLength(src, strnlen(src, limit + 1), limit);
+    memmove(dst, src, len);
+    dst[len] = '\0';
+    return len;
+}
+
+// Appends src to the text in dst[cap] under the same rules as CopyText.
+inline size_t AppendText(char* dst, size_t cap, const char* src) {
+    size_t have = strnlen(dst, cap);
+    if (have >= cap - 1 || have >= kMaxText) return have;
+    return have + CopyText(dst + have, cap - have, src) ;
+}
+
+// Percentage done * 100 / total, computed wide so large files never overflow.
+inline int32_t Percent(int64_t done, int64_t total) {
+    if (total <= 0) return 0;
+    return static_cast<int32_t>(done * 100 / total);
+}
+
+}  // namespace vardex

@@ -1,0 +1,121 @@
+// The platform seam: the only interface through which the engine reaches the
+// operating system.  The engine above it is written against the Windows
+// services the library was designed on; this layer provides them (POSIX now,
+// Win32 later) so that nothing above it changes between the two.
+//
+// Paths handed in are engine paths: backslash separators, UTF-8 ("ANSI").
+// The layer maps separators to the native form at the file system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "vardex32.h"
+
+namespace vardex::platform {
+
+// ---------------------------------------------------------------------------
+// Paths
+// ---------------------------------------------------------------------------
+// Engine path (backslashes) -> native path ('/').
+std::string NativePath(const char* enginePath);
+// Native path -> engine path.
+std::string EnginePath(const char* nativePath);
+
+// ---------------------------------------------------------------------------
+// Descriptor-based file access (the C runtime's _open/_read/... family).
+// Descriptors are ints, -1 meaning none.  Everything is binary.
+// ---------------------------------------------------------------------------
+enum class OpenMode {
+    ReadOnly,   // existing file, read
+    ReadWrite,  // existing file, read and write
+    Create,     // create or truncate, read and write, permission rw
+};
+
+int FileOpen(const char* path, OpenMode mode);
+// Bytes read (0 at end), -1 on failure.
+int32_t FileRead(int fd, void* buffer, uint32_t count);
+// Bytes written, -1 on failure.  A short count means the device is full
+// (or the test write budget below ran out).
+int32_t FileWrite(int fd, const void* buffer, uint32_t count);
+// New position, -1 on failure.  origin: SEEK_SET, SEEK_CUR or SEEK_END.
+int64_t FileSeek(int fd, int64_t offset, int origin);
+int64_t FileTell(int fd);
+// Length of the file, -1 on failure; the position is unchanged.
+int64_t FileLength(int fd);
+bool FileClose(int fd);
+bool FileTruncate(int fd, int64_t length);
+// Flushes the file's data to the device.
+bool FileSync(int fd);
+bool FileRename(const char* from, const char* to);
+bool FileRemove(const char* path);
+bool MakeDirectory(const char* path);
+// The C runtime's access test: true when the path exists (file or directory).
+bool PathExists(const char* path);
+
+// Test hook: after `bytes` more bytes have been written through FileWrite,
+// writes come up short (as on a full disk).  A negative value switches it off.
+void SetWriteBudgetForTesting(int64_t bytes);
+
+// ---------------------------------------------------------------------------
+// Code pages.  "ANSI" is UTF-8; "OEM" (names stored in archives) is CP437.
+// Outputs are always zero-terminated, hold at most `outCap - 1` bytes and are
+// cut at a character boundary, never in the middle of a UTF-8 sequence.
+// ---------------------------------------------------------------------------
+// CP437 bytes -> UTF-8.  Returns the output length.
+size_t OemToChar(const uint8_t* in, size_t inLen, char* out, size_t outCap);
+// UTF-8 -> CP437; characters without a CP437 form become '?'.
+size_t CharToOem(const char* in, char* out, size_t outCap);
+// UTF-8 bytes (names of entries with general-purpose bit 11) copied to the
+// output, cut at a character boundary.
+size_t Utf8Copy(const uint8_t* in, size_t inLen, char* out, size_t outCap);
+// Length in bytes of the UTF-8 sequence that starts with byte b (1 for a
+// stray continuation or invalid lead byte).
+size_t Utf8SequenceLength(uint8_t b);
+
+// ---------------------------------------------------------------------------
+// File attributes and times (Windows semantics).
+// Read-only maps to the owner's write permission; FILE_ATTRIBUTE_ARCHIVE is
+// reported for every regular file; directories report FILE_ATTRIBUTE_DIRECTORY.
+// ---------------------------------------------------------------------------
+uint32_t GetFileAttributesA(const char* path);  // INVALID_FILE_ATTRIBUTES on failure
+bool SetFileAttributesA(const char* path, uint32_t attributes);
+uint32_t GetLastError();
+
+// Handles for CreateFileA: an opaque value, kInvalidHandle on failure.
+using Handle = intptr_t;
+constexpr Handle kInvalidHandle = -1;
+constexpr uint32_t GENERIC_READ_ = 0x80000000u;
+constexpr uint32_t GENERIC_WRITE_ = 0x40000000u;
+constexpr uint32_t OPEN_EXISTING_ = 3;
+Handle CreateFileA(const char* path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags);
+bool CloseHandle(Handle h);
+bool GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
+bool SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
+bool FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
+bool LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
+// Fails (false) for times before 1980 or after 2107; odd seconds round down.
+bool FileTimeToDosDateTime(const FILETIME* ft, uint16_t* dosDate, uint16_t* dosTime);
+bool DosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FILETIME* ft);
+
+// Find-first: fills the record for one path (no wildcards needed by the engine).
+using FindHandle = intptr_t;
+constexpr FindHandle kInvalidFind = -1;
+FindHandle FindFirstFileA(const char* path, WIN32_FIND_DATAA* data);
+bool FindClose(FindHandle h);
+
+// ---------------------------------------------------------------------------
+// Modules and the temporary directory.
+// ---------------------------------------------------------------------------
+using Module = void*;
+Module LoadLibraryA(const char* path);
+void* GetProcAddress(Module m, const char* name);
+bool FreeLibrary(Module m);
+// Engine path of the module that holds `addressInModule` (this library when
+// given the address of one of its functions).  Returns the length, 0 on failure.
+uint32_t GetModuleFileNameA(const void* addressInModule, char* out, uint32_t outCap);
+// Engine path of the temporary directory with a trailing backslash; 0 on failure.
+uint32_t GetTempPathA(uint32_t outCap, char* out);
+
+}  // namespace vardex::platform

@@ -1,0 +1,53 @@
+// Helpers shared by the tests: temporary directories, whole-file I/O,
+// running peer tools, and a fresh engine state per test.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vxtest {
+
+// A fresh directory under the system temp dir, removed with its contents.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    // path() + "/" + name
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::vector<uint8_t> ReadFile(const std::string& path);
+std::string ReadText(const std::string& path);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& data);
+void WriteFile(const std::string& path, const std::string& data);
+bool FileExists(const std::string& path);
+
+// Runs a shell command; returns its exit status, stdout+stderr in *output.
+int Run(const std::string& command, std::string* output = nullptr);
+// True when a program is on the PATH.
+bool HaveTool(const std::string& name);
+
+// Deterministic pseudo-random bytes.
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
+// Text-like bytes that compress well.
+std::vector<uint8_t> TextBytes(size_t n, uint32_t seed);
+
+std::string FixturesDir();   // ../shared/fixtures
+std::string BinaryDir();     // the build directory (vardex, libvardex32.so)
+std::string SourceDir();
+
+// Puts the engine state back to its load-time values (for tests that call
+// the exports in one process).
+void ResetEngine();
+
+// Engine path (backslashes) for a native path.
+std::string EnginePath(const std::string& native);
+
+}  // namespace vxtest

@@ -1,15 +1,72 @@
 // Path, name and attribute services shared by every operation.  Texts are
-// zero-terminated, at most 255 bytes; every output buffer is a 256-byte (or
-// larger) field and is never written past.
+// zero-terminated, at most 255 bytes; every output buffer is a kPathField
+// (260-byte) field and is never written past.  Positions are 8-bit; 255
+// stands for "absent".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "vardex32.h"
+
 namespace vardex {
 
-// out[kPathField] := path + one backslash, unless path is empty or already
-// ends in a backslash or a colon.
+constexpr uint8_t kNoPos = 255;
+
+// --- string routines ------------------------------------------------------
+uint8_t Pos(char c, const char* text);
+// out := count characters of text from start (cut to what the text holds).
+void CopyPart(const char* text, size_t start, size_t count, char* out);
+void DeletePart(char* text, size_t start, size_t count);
+// Index of the first occurrence of pattern in buffer, 0xFFFF when absent.
+uint16_t Search(const uint8_t* buffer, size_t length, const uint8_t* pattern, size_t patternLength);
+
+// --- path routines --------------------------------------------------------
+// out := path + '\' unless empty or ending in '\' or ':'.
 void AddSeparator(const char* path, char* out);
+// True when the last component has a dot (a trailing dot counts); *afterDot
+// receives the position after the last dot.
+bool HasExtension(const char* path, size_t* afterDot = nullptr);
+// out := path, or path + "." + ext when it has no extension; empty stays empty.
+void DefaultExtension(const char* path, const char* ext, char* out);
+// out := what follows the last '\' or ':' (the whole path when none).
+void FileNamePart(const char* path, char* out);
+// UNC: out := path from the backslash that ends the share; otherwise a copy.
+void StripUnc(const char* path, char* out);
+// UNC: prefix := "\\server\share\", rest := what follows; false for other paths.
+bool SplitUnc(const char* path, char* rest, char* prefix);
+void ToStoredSeparators(const char* name, char* out);   // '\' -> '/'
+void ToWorkingSeparators(const char* name, char* out);  // '/' -> '\'
+bool FileExists(const char* path);
+
+// The C runtime's path splitting: drive (letter and colon), directory up to
+// and including the last '\', file name, extension from the last dot of what
+// remains (dot included).  Each output is a kPathField buffer (may be null).
+void SplitPath(const char* path, char* drive, char* dir, char* name, char* ext);
+
+// --- names ------------------------------------------------------------------
+// Stored (archive) bytes -> working name in out[256]: CP437 -> UTF-8, or
+// UTF-8 kept as it is when flag bit 11 is set; cut at 255 bytes on a
+// character boundary.
+void NameFromStored(const uint8_t* bytes, size_t length, uint16_t flags, char* out);
+// Working name -> stored bytes in out[256] (UTF-8 -> CP437 unless bit 11 is
+// set); separators are left as they are.  Returns the length.
+size_t NameToStored(const char* name, uint16_t flags, char* out);
+
+// --- attributes and times (0 or the platform's error code) --------------
+uint32_t SetAttributes(const char* path, uint32_t attributes);
+uint32_t GetAttributes(const char* path, uint32_t* attributes);
+uint32_t GetDosDateTime(int fd, uint16_t* date, uint16_t* time);
+uint32_t SetDosDateTimeByPath(const char* path, uint16_t date, uint16_t time);
+// When the path exists: attributes := FILE_ATTRIBUTE_ARCHIVE alone.
+void MakeWritable(const char* path);
+// Fills a WIN32_FIND_DATAA from an entry's central fields (for OkToReplaceProc).
+void FindDataFromEntry(const ZipFileEntry& entry, WIN32_FIND_DATAA* out);
+
+// --- output files -----------------------------------------------------------
+// Creates or truncates the file (read-write).  With arUsePaths, missing
+// directories are created one level at a time from the top.  Returns the
+// descriptor or -1; status 0 or 5.
+int CreateOutputFile(const char* path);
 
 }  // namespace vardex

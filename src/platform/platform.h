@@ -88,7 +88,14 @@ using Handle = intptr_t;
 constexpr Handle kInvalidHandle = -1;
 constexpr uint32_t GENERIC_READ_ = 0x80000000u;
 constexpr uint32_t GENERIC_WRITE_ = 0x40000000u;
+// Opening only to read or set the times: no data access is needed, so a
+// read-only file can still get its times set.
+constexpr uint32_t FILE_WRITE_ATTRIBUTES_ = 0x00000100u;
+constexpr uint32_t CREATE_NEW_ = 1;
+constexpr uint32_t CREATE_ALWAYS_ = 2;
 constexpr uint32_t OPEN_EXISTING_ = 3;
+constexpr uint32_t OPEN_ALWAYS_ = 4;
+constexpr uint32_t TRUNCATE_EXISTING_ = 5;
 Handle CreateFileA(const char* path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags);
 bool CloseHandle(Handle h);
 bool GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
@@ -113,7 +120,8 @@ Module LoadLibraryA(const char* path);
 void* GetProcAddress(Module m, const char* name);
 bool FreeLibrary(Module m);
 // Engine path of the module that holds `addressInModule` (this library when
-// given the address of one of its functions).  Returns the length, 0 on failure.
+// given the address of one of its functions; the running program for null).
+// Returns the length, 0 on failure.
 uint32_t GetModuleFileNameA(const void* addressInModule, char* out, uint32_t outCap);
 // Engine path of the temporary directory with a trailing backslash; 0 on failure.
 uint32_t GetTempPathA(uint32_t outCap, char* out);

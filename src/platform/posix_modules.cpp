@@ -1,0 +1,83 @@
+// Modules and the temporary directory on POSIX: dlopen/dlsym/dlclose stand
+// in for the Windows loader; paths handed back are engine paths.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/posix_internal.h"
+
+namespace vardex::platform {
+
+namespace {
+
+// Copies an engine path into out[outCap]; 0 when it does not fit whole.
+uint32_t CopyWhole(const std::string& text, char* out, uint32_t outCap) {
+    if (!out || text.empty() || text.size() + 1 > outCap) {
+        posix::SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER
+        return 0;
+    }
+    memcpy(out, text.c_str(), text.size() + 1);
+    return static_cast<uint32_t>(text.size());
+}
+
+}  // namespace
+
+Module LoadLibraryA(const char* path) {
+    if (!path || !*path) {
+        posix::SetLastError(posix::kErrorFileNotFound);
+        return nullptr;
+    }
+    Module m = ::dlopen(NativePath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m) posix::SetLastError(126);  // ERROR_MOD_NOT_FOUND
+    return m;
+}
+
+void* GetProcAddress(Module m, const char* name) {
+    if (!m || !name) {
+        posix::SetLastError(posix::kErrorInvalidHandle);
+        return nullptr;
+    }
+    void* p = ::dlsym(m, name);
+    if (!p) posix::SetLastError(127);  // ERROR_PROC_NOT_FOUND
+    return p;
+}
+
+bool FreeLibrary(Module m) { return m && ::dlclose(m) == 0; }
+
+uint32_t GetModuleFileNameA(const void* addressInModule, char* out, uint32_t outCap) {
+    if (out && outCap) out[0] = '\0';
+    if (!addressInModule) {
+        // As on Windows, no module means the running program itself.
+        char self[PATH_MAX];
+        ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n <= 0) {
+            posix::SetLastError(126);
+            return 0;
+        }
+        self[n] = '\0';
+        return CopyWhole(EnginePath(self), out, outCap);
+    }
+    Dl_info info{};
+    if ( ::dladdr(addressInModule, &info) == 0 || !info.dli_fname || !*info.dli_fname) {
+        posix::SetLastError(126);
+        return 0;
+    }
+    // The loader may report the name as it was given; make it absolute.
+    char resolved[PATH_MAX];
+    const char* name = ::realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
+    return CopyWhole(EnginePath(name), out, outCap);
+}
+
+uint32_t GetTempPathA(uint32_t outCap, char* out) {
+    if (out && outCap) out[0] = '\0';
+    const char* dir = ::getenv("TMPDIR");
+    std::string path = EnginePath(dir && *dir ? dir : "/tmp");
+    if (path.back() != '\\') path += '\\';
+    return CopyWhole(path, out, outCap);
+}
+
+}  // namespace vardex::platform

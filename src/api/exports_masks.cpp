@@ -1,5 +1,6 @@
-// File mask list exports.  (Placeholder bodies until the mask lists land.)
+// File mask list exports.
 #include "api/engine.h"
+#include "api/masks.h"
 
 using namespace vardex;
 
@@ -9,13 +10,8 @@ VARDEX_API void InitFileMaskList(FileMaskList* list) {
     if (list) list->first = list->last = nullptr;
 }
 
-VARDEX_API uint8_t AppendFileMask(const char*, FileMaskList*) {
-    SetStatus(VX_OUT_OF_MEMORY);
-    return 0;
-}
+VARDEX_API uint8_t AppendFileMask(const char* mask, FileMaskList* list) { return AppendMask(mask, list) ? 1 : 0; }
 
-VARDEX_API void DoneFileMaskList(FileMaskList* list) {
-    if (list) list->first = list->last = nullptr;
-}
+VARDEX_API void DoneFileMaskList(FileMaskList* list) { ReleaseMaskList(list); }
 
 }  // extern "C"

@@ -13,6 +13,13 @@ namespace vardex {
 // inside any other multi-byte sequence is never folded on its own.
 void UpperCase(const char* text, char* out);
 
+// AppendFileMask: splits the mask into directory, name and extension and
+// appends a node; false with status 8 (list unchanged) when memory runs out.
+bool AppendMask(const char* mask, FileMaskList* list);
+// DoneFileMaskList: releases every node (directory copy first); first and
+// last become null.  Harmless on an empty list.
+void ReleaseMaskList(FileMaskList* list);
+
 // True when the list is empty or one of its nodes matches the name (a stored
 // or working name; '/' is taken as '\').
 bool MaskListSelects(const char* name, const FileMaskList* list);

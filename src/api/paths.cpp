@@ -1,16 +1,339 @@
+// Path, name and attribute services.  Every text is first taken through
+// CopyText, so nothing longer than 255 bytes (cut on a character boundary)
+// is ever worked on, and every output fits its kPathField buffer.
 #include "api/paths.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "api/engine.h"
+#include "archive/records.h"
+#include "platform/platform.h"
 
 namespace vardex {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Length of the text as the routines see it: at most 255 bytes, cut on a
+// character boundary.
+size_t WorkingLength(const char* text) {
+    if (!text) return 0;
+    return Utf8CutLength(text, strnlen(text, kMaxText + 1), kMaxText);
+}
+
+int g_allocationBudget = -1;  // test hook; negative = no limit
+
+bool AllocationAllowed() {
+    if (g_allocationBudget < 0) return true;
+    if (g_allocationBudget == 0) return false;
+    --g_allocationBudget;
+    return true;
+}
+
+// The length of the UNC prefix "\\server\share\" at the start of path, the
+// whole text when nothing follows the share, or 0 for a path without one.
+size_t UncPrefixLength(const char* path, size_t len, bool* shareEnds) {
+    *shareEnds = false;
+    if (len < 2 || path[0] != '\\' || path[1] != '\\') return 0;
+    size_t i = 2;
+    while (i < len && path[i] != '\\') ++i;  // server
+    if (i < len) ++i;
+    while (i < len && path[i] != '\\') ++i;  // share
+    if (i < len) {
+        *shareEnds = true;
+        return i + 1;
+    }
+    return len;
+}
+
+}  // namespace
+
+// --- string routines ------------------------------------------------------
+
+uint8_t Pos(char c, const char* text) {
+    const size_t len = WorkingLength(text);
+    for (size_t i = 0; i < len; ++i)
+        if (text[i] == c) return static_cast<uint8_t>(i);
+    return kNoPos;
+}
+
+void CopyPart(const char* text, size_t start, size_t count, char* out) {
+    const size_t len = WorkingLength(text);
+    if (count == 0 || start >= len) {
+        out[0] = '\0';
+        return;
+    }
+    if (count > len - start) count = len - start;
+    memmove(out, text + start, count);
+    out[count] = '\0';
+}
+
+void DeletePart(char* text, size_t start, size_t count) {
+    const size_t len = strlen(text);
+    if (count == 0 || start >= len) return;
+    if (count > len - start) count = len - start;
+    memmove(text + start, text + start + count, len - start - count + 1);
+}
+
+uint16_t Search(const uint8_t* buffer, size_t length, const uint8_t* pattern, size_t patternLength) {
+    if (!buffer || !pattern || length == 0 || patternLength == 0 || patternLength > length) return 0xFFFF;
+    // Positions are 16-bit; 0xFFFF itself means absent.
+    const size_t last = length - patternLength;
+    for (size_t i = 0; i <= last && i < 0xFFFF; ++i)
+        if (buffer[i] == pattern[0] && memcmp(buffer + i, pattern, patternLength) == 0)
+            return static_cast<uint16_t>(i);
+    return 0xFFFF;
+}
+
+char* HeapCopy(const char* text) {
+    if (!AllocationAllowed()) return nullptr;
+    const size_t len = WorkingLength(text);
+    auto* copy = static_cast<char*>(malloc(len + 1));
+    if (!copy) return nullptr;
+    if (len) memcpy(copy, text, len);
+    copy[len] = '\0';
+    return copy;
+}
+
+bool Allocate(void** slot, uint16_t size) {
+    if (!AllocationAllowed()) return false;
+    void* block = malloc(size ? size : 1);
+    if (!block) return false;
+    *slot = block;
+    return true;
+}
+
+void Release(void** slot) {
+    if (!slot) return;
+    free(*slot);
+    *slot = nullptr;
+}
+
+void SetAllocationBudgetForTesting(int count) { g_allocationBudget = count; }
+
+// --- path routines --------------------------------------------------------
 
 void AddSeparator(const char* path, char* out) {
     size_t len = CopyText(out, kPathField, path);
     if (len == 0) return;
     char last = out[len - 1];
     if (last != '\\' && last != ':') out[len] = '\\', out[len + 1] = '\0';
+}
+
+bool HasExtension(const char* path, size_t* afterDot) {
+    const size_t len = WorkingLength(path);
+    for (size_t i = len; i > 0; --i) {
+        const char c = path[i - 1];
+        if (IsSeparator(c)) return false;
+        if (c == '.') {
+            if (afterDot) *afterDot = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+void DefaultExtension(const char* path, const char* ext, char* out) {
+    CopyText(out, kPathField, path);
+    if (out[0] == '\0' || HasExtension(out)) return;
+    AppendText(out, kPathField, ".");
+    AppendText(out, kPathField, ext);
+}
+
+void FileNamePart(const char* path, char* out) {
+    const size_t len = WorkingLength(path);
+    size_t start = 0;
+    for (size_t i = 0; i < len; ++i)
+        if (IsSeparator(path[i]) || path[i] == ':') start = i + 1;
+    CopyPart(path, start, len - start, out);
+}
+
+void StripUnc(const char* path, char* out) {
+    const size_t len = WorkingLength(path);
+    bool shareEnds = false;
+    const size_t prefix = UncPrefixLength(path, len, &shareEnds);
+    if (prefix == 0) {
+        CopyText(out, kPathField, path);
+        return;
+    }
+    // Keep the backslash that ends the share; nothing when there is none.
+    if (shareEnds)
+        CopyPart(path, prefix - 1, len - (prefix - 1), out);
+    else
+        out[0] = '\0';
+}
+
+bool SplitUnc(const char* path, char* rest, char* prefix) {
+    const size_t len = WorkingLength(path);
+    bool shareEnds = false;
+    const size_t prefixLen = UncPrefixLength(path, len, &shareEnds);
+    if (prefixLen == 0) {
+        CopyText(rest, kPathField, path);
+        return false;
+    }
+    CopyPart(path, 0, prefixLen, prefix);
+    if (!shareEnds) AppendText(prefix, kPathField, "\\");
+    CopyPart(path, prefixLen, len - prefixLen, rest);
+    return true;
+}
+
+void ToStoredSeparators(const char* name, char* out) {
+    CopyText(out, kPathField, name);
+    for (char* p = out; *p; ++p)
+        if (*p == '\\') *p = '/';
+}
+
+void ToWorkingSeparators(const char* name, char* out) {
+    CopyText(out, kPathField, name);
+    for (char* p = out; *p; ++p)
+        if (*p == '/') *p = '\\';
+}
+
+bool FileExists(const char* path) { return path && *path && platform::PathExists(path); }
+
+void SplitPath(const char* path, char* drive, char* dir, char* name, char* ext) {
+    const size_t len = WorkingLength(path);
+    size_t pos = 0;
+    const bool hasDrive = len >= 2 && path[1] == ':' &&
+                          ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    if (hasDrive) pos = 2;
+    if (drive) CopyPart(path, 0, pos, drive);
+    size_t nameStart = pos;
+    for (size_t i = pos; i < len; ++i)
+        if (IsSeparator(path[i])) nameStart = i + 1;
+    if (dir) CopyPart(path, pos, nameStart - pos, dir);
+    size_t extStart = len;
+    for (size_t i = len; i > nameStart; --i)
+        if (path[i - 1] == '.') {
+            extStart = i - 1;
+            break;
+        }
+    if (name) CopyPart(path, nameStart, extStart - nameStart, name);
+    if (ext) CopyPart(path, extStart, len - extStart, ext);
+}
+
+// --- names ------------------------------------------------------------------
+
+void NameFromStored(const uint8_t* bytes, size_t length, uint16_t flags, char* out) {
+    if (length > kMaxText) length = kMaxText;
+    if (flags & kFlagUtf8Name)
+        platform::Utf8Copy(bytes, length, out, kTextField);
+    else
+        platform::OemToChar(bytes, length, out, kTextField);
+}
+
+size_t NameToStored(const char* name, uint16_t flags, char* out) {
+    if (flags & kFlagUtf8Name) {
+        const size_t len = name ? strnlen(name, kMaxText + 1) : 0;
+        return platform::Utf8Copy(reinterpret_cast<const uint8_t*>(name), len, out, kTextField);
+    }
+    return platform::CharToOem(name, out, kTextField);
+}
+
+// --- attributes and times -------------------------------------------------
+
+uint32_t SetAttributes(const char* path, uint32_t attributes) {
+    return platform::SetFileAttributesA(path, attributes) ? 0 : platform::GetLastError();
+}
+
+uint32_t GetAttributes(const char* path, uint32_t* attributes) {
+    const uint32_t value = platform::GetFileAttributesA(path);
+    if (value == INVALID_FILE_ATTRIBUTES) return platform::GetLastError();
+    *attributes = value;
+    return 0;
+}
+
+uint32_t GetDosDateTime(int fd, uint16_t* date, uint16_t* time) {
+    FILETIME written, local;
+    if (!platform::GetFileTime(fd, nullptr, nullptr, &written) ||
+        !platform::FileTimeToLocalFileTime(&written, &local) ||
+        !platform::FileTimeToDosDateTime(&local, date, time))
+        return platform::GetLastError();
+    return 0;
+}
+
+uint32_t SetDosDateTimeByPath(const char* path, uint16_t date, uint16_t time) {
+    FILETIME local, utc;
+    if (!platform::DosDateTimeToFileTime(date, time, &local) || !platform::LocalFileTimeToFileTime(&local, &utc))
+        return platform::GetLastError();
+    const platform::Handle h =
+        platform::CreateFileA(path, platform::FILE_WRITE_ATTRIBUTES_, 0, platform::OPEN_EXISTING_, 0);
+    if (h == platform::kInvalidHandle) return platform::GetLastError();
+    // Only the last write time; creation and access times stay as they are.
+    const bool ok = platform::SetFileTime(h, nullptr, nullptr, &utc);
+    const uint32_t error = ok ? 0 : platform::GetLastError();
+    platform::CloseHandle(h);
+    return error;
+}
+
+void MakeWritable(const char* path) {
+    if (FileExists(path)) SetAttributes(path, FILE_ATTRIBUTE_ARCHIVE);
+}
+
+void FindDataFromEntry(const ZipFileEntry& entry, WIN32_FIND_DATAA* out) {
+    memset(out, 0, sizeof *out);
+    out->dwFileAttributes = entry.externalAttributes;
+    FILETIME local{}, utc{};
+    // An entry whose DOS fields are invalid reports time zero.
+    if (platform::DosDateTimeToFileTime(entry.date, entry.time, &local) &&
+        platform::LocalFileTimeToFileTime(&local, &utc)) {
+        out->ftCreationTime = out->ftLastAccessTime = out->ftLastWriteTime = utc;
+    }
+    out->nFileSizeHigh = 0;
+    out->nFileSizeLow = entry.uncompressedSize;
+    // The entry's name field is 256 bytes; never read past it even when it
+    // lacks a terminator.
+    const size_t len = Utf8CutLength(entry.name, strnlen(entry.name, sizeof entry.name), sizeof out->cFileName - 1);
+    memcpy(out->cFileName, entry.name, len);
+    out->cFileName[len] = '\0';
+}
+
+// --- output files -----------------------------------------------------------
+
+int CreateOutputFile(const char* path) {
+    char full[kPathField], work[kPathField], prefix[kPathField] = {}, built[kPathField] = {};
+    CopyText(full, kPathField, path);
+    const bool unc = SplitUnc(full, work, prefix);
+    for (;;) {
+        const int fd = platform::FileOpen(full, platform::OpenMode::Create);
+        if (fd >= 0) {
+            SetStatus(VX_OK);
+            return fd;
+        }
+        SetStatus(VX_FILE_ERROR);
+        if (!OptionsOn(arUsePaths)) return -1;
+
+        // One more directory level, from the top; a root or a drive is
+        // taken over whole, never created.
+        for (;;) {
+            const uint8_t k = Pos('\\', work);
+            if (k == kNoPos) return -1;
+            char level[kPathField], piece[kPathField];
+            AddSeparator(built, level);
+            CopyPart(work, 0, k, piece);
+            AppendText(level, kPathField, piece);
+            CopyText(built, kPathField, level);
+            DeletePart(work, 0, static_cast<size_t>(k) + 1);
+            const size_t len = strlen(built);
+            if (len != 0 && built[len - 1] != ':') break;
+            AppendText(built, kPathField, "\\");
+        }
+
+        char dir[kPathField];
+        if (unc) {
+            CopyText(dir, kPathField, prefix);
+            if (built[0] == '\\') dir[strlen(dir) - 1] = '\0';
+            AppendText(dir, kPathField, built);
+        } else {
+            CopyText(dir, kPathField, built);
+        }
+        if (!FileExists(dir) && !platform::MakeDirectory(dir)) {
+            SetStatus(VX_FILE_ERROR);
+            return -1;
+        }
+    }
 }
 
 }  // namespace vardex

@@ -21,6 +21,18 @@ void DeletePart(char* text, size_t start, size_t count);
 // Index of the first occurrence of pattern in buffer, 0xFFFF when absent.
 uint16_t Search(const uint8_t* buffer, size_t length, const uint8_t* pattern, size_t patternLength);
 
+// --- heap blocks that cross subsystems (malloc/free; failure is status 8) ---
+// A new heap block holding a copy of text (at most 255 bytes); null when
+// memory runs out.
+char* HeapCopy(const char* text);
+// *slot := a new block of size bytes; false (slot untouched) when memory runs out.
+bool Allocate(void** slot, uint16_t size);
+// Releases the block in *slot, if any, and sets the slot to null.
+void Release(void** slot);
+// Test hook: after `count` more successful HeapCopy/Allocate calls, they fail
+// as when memory runs out.  A negative value switches it off.
+void SetAllocationBudgetForTesting(int count);
+
 // --- path routines --------------------------------------------------------
 // out := path + '\' unless empty or ending in '\' or ':'.
 void AddSeparator(const char* path, char* out);

@@ -1,0 +1,205 @@
+// File mask lists and the wildcard matcher.
+//
+// A mask is split like a path: directory (drive in front), file name and
+// extension.  A name matches when the directories agree and the name and
+// extension parts match position by position, where '?' stands for one
+// character and a leading '*' for the whole part.  Working names are UTF-8,
+// so "one character" and "position" count characters, not bytes: a '?'
+// stands for an 'ä' exactly as it did for the single byte of the old code
+// pages.
+#include "api/masks.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "api/engine.h"
+#include "api/paths.h"
+#include "platform/platform.h"
+
+namespace vardex {
+
+namespace {
+
+// Length of the character at p (at most `avail` bytes): a whole UTF-8
+// sequence, or 1 for a byte that does not start a complete one.
+size_t CharLength(const char* p, size_t avail) {
+    const size_t n = platform::Utf8SequenceLength(static_cast<uint8_t>(p[0]));
+    if (n > avail) return 1;
+    for (size_t i = 1; i < n; ++i)
+        if ((static_cast<uint8_t>(p[i]) & 0xC0) != 0x80) return 1;
+    return n;
+}
+
+size_t CharCount(const char* text) {
+    size_t count = 0;
+    for (size_t i = 0, len = strlen(text); i < len; ++count) i += CharLength(text + i, len - i);
+    return count;
+}
+
+// Both texts have the same number of characters; each mask character is '?'
+// or the same character.
+bool PartMatches(const char* mask, const char* text) {
+    const size_t maskLen = strlen(mask), textLen = strlen(text);
+    size_t m = 0, t = 0;
+    while (m < maskLen && t < textLen) {
+        const size_t mn = CharLength(mask + m, maskLen - m);
+        const size_t tn = CharLength(text + t, textLen - t);
+        if (!(mn == 1 && mask[m] == '?') && (mn != tn || memcmp(mask + m, text + t, mn) != 0)) return false;
+        m += mn;
+        t += tn;
+    }
+    return m == maskLen && t == textLen;
+}
+
+void ToBackslashes(char* text) {
+    for (char* p = text; *p; ++p)
+        if (*p == '/') *p = '\\';
+}
+
+// The three parts of a name or mask, upper-cased, as the matcher compares them.
+struct Parts {
+    char dir[kPathField];   // drive and directory, trailing backslash kept
+    char name[kPathField];  // file name without extension
+    char ext[kPathField];   // extension without its dot
+};
+
+// Splits a text (forward slashes taken as backslashes) into upper-cased parts.
+void SplitUpper(const char* text, Parts* parts) {
+    char work[kPathField], upper[kTextField], drive[kPathField], ext[kPathField];
+    CopyText(work, kPathField, text);
+    ToBackslashes(work);
+    UpperCase(work, upper);
+    SplitPath(upper, drive, parts->dir, parts->name, ext);
+    char joined[kPathField];
+    CopyText(joined, kPathField, drive);
+    AppendText(joined, kPathField, parts->dir);
+    CopyText(parts->dir, kPathField, joined);
+    CopyText(parts->ext, kPathField, ext[0] == '.' ? ext + 1 : ext);
+}
+
+// A field of a node that the host might not have terminated: at most its
+// 256 bytes are read.
+void CopyField(const char* field, size_t size, char* out) {
+    const size_t len = Utf8CutLength(field, strnlen(field, size), kMaxText);
+    memcpy(out, field, len);
+    out[len] = '\0';
+}
+
+}  // namespace
+
+void UpperCase(const char* text, char* out) {
+    const size_t len = text ? Utf8CutLength(text, strnlen(text, kMaxText + 1), kMaxText) : 0;
+    size_t i = 0;
+    while (i < len) {
+        const uint8_t b = static_cast<uint8_t>(text[i]);
+        const size_t n = CharLength(text + i, len - i);
+        if (n == 1) {
+            out[i] = (b >= 'a' && b <= 'z') ? static_cast<char>(b - 'a' + 'A') : static_cast<char>(b);
+        } else {
+            memcpy(out + i, text + i, n);
+            // U+00E4 and U+00F6 (the old code page's 0xE4 and 0xF6) become
+            // U+00C4 and U+00D6; U+00FC (0xDC's lower case) stays.
+            const uint8_t second = static_cast<uint8_t>(text[i + 1]);
+            if (n == 2 && b == 0xC3 && (second == 0xA4 || second == 0xB6)) out[i + 1] = static_cast<char>(second - 0x20);
+        }
+        i += n;
+    }
+    out[len] = '\0';
+}
+
+bool AppendMask(const char* mask, FileMaskList* list) {
+    if (!list) return false;
+    char work[kPathField];
+    CopyText(work, kPathField, mask);
+    ToBackslashes(work);
+
+    char drive[kPathField], dir[kPathField], name[kPathField], ext[kPathField];
+    SplitPath(work, drive, dir, name, ext);
+    char joined[kPathField];
+    CopyText(joined, kPathField, drive);
+    AppendText(joined, kPathField, dir);
+
+    char* dirCopy = HeapCopy(joined);
+    if (!dirCopy) {
+        SetStatus(VX_OUT_OF_MEMORY);
+        return false;
+    }
+    void* block = nullptr;
+    if (!Allocate(&block, sizeof(FileMask))) {
+        free(dirCopy);
+        SetStatus(VX_OUT_OF_MEMORY);
+        return false;
+    }
+    auto* node = static_cast<FileMask*>(block);
+    memset(node, 0, sizeof *node);  // ext stays all zero when the mask has none
+    node->dir = dirCopy;
+    CopyText(node->name, sizeof node->name, name);
+    if (ext[0] == '.') CopyText(node->ext, sizeof node->ext, ext + 1);
+    node->next = nullptr;
+
+    if (!list->first)
+        list->first = node;
+    else
+        list->last->next = node;
+    list->last = node;
+    return true;
+}
+
+void ReleaseMaskList(FileMaskList* list) {
+    if (!list) return;
+    FileMask* node = list->first;
+    while (node) {
+        FileMask* next = node->next;
+        free(node->dir);
+        free(node);
+        node = next;
+    }
+    list->first = list->last = nullptr;
+}
+
+bool MaskListSelects(const char* name, const FileMaskList* list) {
+    if (!list || !list->first) return true;
+    for (const FileMask* node = list->first; node; node = node->next)
+        if (NodeMatches(name, node)) return true;
+    return false;
+}
+
+bool NodeMatches(const char* name, const FileMask* node) {
+    Parts n;
+    SplitUpper(name, &n);
+
+    char field[kPathField], mdir[kPathField], mname[kTextField], mext[kTextField];
+    CopyText(mdir, kPathField, node->dir ? node->dir : "");
+    ToBackslashes(mdir);
+    UpperCase(mdir, field);
+    CopyText(mdir, kPathField, field);
+    CopyField(node->name, sizeof node->name, field);
+    UpperCase(field, mname);
+    CopyField(node->ext, sizeof node->ext, field);
+    UpperCase(field, mext);
+
+    const bool anyName = mname[0] == '*';
+    const bool anyExt = mext[0] == '*';
+    const size_t mdirLen = strlen(mdir);
+
+    if (anyName && anyExt) {
+        if (mdirLen == 0) return true;
+        // A "dir\*.*" mask reaches into subdirectories: the mask's directory
+        // found anywhere in the name's directory decides by the character at
+        // the mask directory's last position.
+        if (strstr(n.dir, mdir)) {
+            const size_t k = mdirLen < 2 ? 0 : mdirLen - 1;
+            return n.dir[k] == mdir[k];
+        }
+    }
+    if (mdirLen != 0 && strcmp(mdir, n.dir) != 0) return false;
+    if (n.dir[0] != '\0' && strcmp(n.dir, mdir) != 0) return false;
+    if (anyName && anyExt) return true;
+    if (!anyName && CharCount(n.name) != CharCount(mname)) return false;
+    if (!anyExt && CharCount(n.ext) != CharCount(mext)) return false;
+    if (!anyName && !PartMatches(mname, n.name)) return false;
+    if (anyExt || mext[0] == '\0') return true;
+    return PartMatches(mext, n.ext);
+}
+
+}  // namespace vardex

@@ -26,7 +26,7 @@ void Unreduce();
 // Method 6, the variant chosen by bits 1 (8 KiB dictionary) and 2 (literal
 // tree) of the general purpose flags.  Result: 0 ok, 1 invalid code or data
 // that ends before the entry does, 2 or 3 from a table build (over-subscribed,
-// out of memory; an incomplete tree also ends here), 4 bad tree description.
+// out of memory), 1 also for an incomplete tree, 4 bad tree description.
 int Explode(uint16_t flags);
 
 }  // namespace vardex

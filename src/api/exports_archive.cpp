@@ -1,13 +1,14 @@
-// Archive and entry-list exports.  (Placeholder bodies until they land.)
+// Archive and entry-list exports.
 #include "api/engine.h"
+#include "archive/archive.h"
 
 using namespace vardex;
 
 extern "C" {
 
-VARDEX_API void InitZipFile(const char*) { SetStatus(VX_FILE_ERROR); }
-VARDEX_API void CreateZipFile(const char*) { SetStatus(VX_FILE_ERROR); }
-VARDEX_API void DoneZipFile(void) {}
+VARDEX_API void InitZipFile(const char* path) { OpenArchive(path); }
+VARDEX_API void CreateZipFile(const char* path) { CreateArchive(path); }
+VARDEX_API void DoneZipFile(void) { CloseArchive(); }
 
 VARDEX_API void InitZipFileList(ZipFileList* list) {
     if (list) {
@@ -15,7 +16,9 @@ VARDEX_API void InitZipFileList(ZipFileList* list) {
         list->count = 0;
     }
 }
-VARDEX_API void BuildZipFileList(ZipFileList*, FileMaskList*) { SetStatus(VX_NOT_AN_ARCHIVE); }
-VARDEX_API void DoneZipFileList(ZipFileList* list) { InitZipFileList(list); }
+VARDEX_API void BuildZipFileList(ZipFileList* list, FileMaskList* masks) {
+    if (list) BuildEntryList(list, masks);
+}
+VARDEX_API void DoneZipFileList(ZipFileList* list) { ReleaseEntryList(list); }
 
 }  // extern "C"

@@ -9,10 +9,26 @@
 
 namespace vardex {
 
+// Reads exactly count bytes; false on a failed or short read.
+bool ReadExactly(int fd, void* buffer, uint32_t count);
+
+enum class ReadResult { Ok, AtEnd, Failed };
+// Reads count bytes of a record; AtEnd when the file ends first.
+ReadResult ReadRecord(int fd, void* buffer, uint32_t count);
+// Reads a 4-byte record signature.
+ReadResult ReadSignature(int fd, uint8_t signature[4]);
+
 // Reads a name of declared length at fd's position into out[256] (at most
 // 255 bytes kept, converted to the working form as the flags say) and moves
 // past the bytes not kept.  False on a read or seek failure.
 bool ReadName(int fd, uint16_t length, uint16_t flags, char* out);
+
+// Reads one central header after its signature: the 42 fixed bytes, the name
+// (into name[256]), then the extra field (kept with arKeepExtraFields, else
+// skipped) and the comment (kept with arKeepComments, else skipped) as heap
+// blocks.  Returns 0, 5, 8 or 9964 (the header runs past the end of
+// the file), not stored; on failure no block is left.
+uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** comment, uint8_t** extra);
 
 // Positions the engine's archive just behind the end signature (cached after
 // the first search).  Returns and sets the status: 0, 5 or 9966.
@@ -26,12 +42,28 @@ uint16_t ReadEndRecord();
 void ReleaseArchiveComment();
 
 // Appends a node holding the fields, the name and the two blocks (taken over
-// by the node); selected := 1.  Null when memory runs out (caller: status 8).
+// by the node); selected := 1.  Null when memory runs out or the list holds
+// 65,535 nodes already (its count is 16-bit); the blocks then stay the
+// caller's.
 ZipFileEntry* AddEntry(ZipFileList* list, const CentralFields& fields, const char* name, uint8_t* comment,
                        uint8_t* extra);
 
 // Unlinks the node from the list and releases it with its blocks; a node not
 // in the list is ignored.
 void RemoveEntry(ZipFileList* list, ZipFileEntry* entry);
+
+// Releases every node with its blocks; the list becomes empty.
+void ReleaseEntryList(ZipFileList* list);
+
+// Appends a node for every central directory record of the engine's archive
+// that the masks select (null or empty: all).  Returns and sets the status:
+// 0, 5, 8, 9964 (bad signature, a directory that runs off the end of the
+// file, or more than 65,535 nodes), 9966 or 19906 (the list ends empty).
+uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks);
+
+// InitZipFile, CreateZipFile and DoneZipFile.
+void OpenArchive(const char* path);
+void CreateArchive(const char* path);
+void CloseArchive();
 
 }  // namespace vardex

@@ -1,0 +1,205 @@
+// Opening, creating and closing the archive, and the search for its end
+// record.
+//
+// The end record is searched backwards from the end of the file: a first
+// window of 64 bytes, then windows of 60 bytes further back, each followed by
+// the first 4 bytes of the window after it so that a signature lying across
+// two windows is found.  Within a window the first occurrence counts; the
+// search goes on to the start of the file, so neither the archive comment nor
+// anything else behind the end record has a length limit.  The windows are
+// taken from larger blocks read at once, which finds exactly the same
+// signature with far fewer reads.
+#include <cstdlib>
+#include <cstring>
+
+#include "api/engine.h"
+#include "api/paths.h"
+#include "archive/archive.h"
+#include "platform/platform.h"
+
+namespace vardex {
+
+namespace {
+
+constexpr int64_t kFirstWindow = 64;
+constexpr int64_t kWindowStep = 60;
+constexpr int64_t kBlockBytes = 60 * 256;  // windows gathered per read
+
+uint16_t Finish(uint16_t status) {
+    SetStatus(status);
+    return status;
+}
+
+bool IsSignature(const uint8_t* p, const uint8_t (&signature)[4]) { return memcmp(p, signature, 4) == 0; }
+
+// Searches the file for the end signature; the position just behind it, or
+// -1 when there is none, or -2 when a read or seek fails.
+int64_t FindEndSignature(int fd) {
+    const int64_t length = platform::FileLength(fd);
+    if (length < 0) return -2;
+    static_assert(kFirstWindow <= kBlockBytes);
+    uint8_t block[kBlockBytes + 3];
+
+    // A window holds the signature starts [lo, hi); the bytes read reach 3
+    // beyond hi, which are the kept bytes of the window behind it.
+    int64_t lo = length > kFirstWindow ? length - kFirstWindow : 0;
+    int64_t hi = length - 3;
+    for (;;) {
+        // The windows that fit one block: starts from blockLo up to hi.
+        int64_t blockLo = lo;
+        while (blockLo > 0 && hi - (blockLo - kWindowStep) <= kBlockBytes)
+            blockLo = blockLo > kWindowStep ? blockLo - kWindowStep : 0;
+        const int64_t readEnd = hi + 3 < length ? hi + 3 : length;
+        const int64_t count = readEnd > blockLo ? readEnd - blockLo : 0;
+        if (count > 0) {
+            if (platform::FileSeek(fd, blockLo, SEEK_SET) < 0) return -2;
+            if (platform::FileRead(fd, block, static_cast<uint32_t>(count)) != static_cast<int32_t>(count))
+                return -2;
+        }
+        for (;;) {
+            for (int64_t s = lo; s < hi; ++s)
+                if (IsSignature(block + (s - blockLo), kEndSignature)) return s + 4;
+            if (lo == blockLo) break;
+            hi = lo;
+            lo = lo > kWindowStep ? lo - kWindowStep : 0;
+        }
+        if (lo == 0) return -1;
+        hi = lo;
+        lo = lo > kWindowStep ? lo - kWindowStep : 0;
+    }
+}
+
+// Closes a held archive before another one takes its place.
+void ReleaseHeldArchive() {
+    ArchiveState& a = engine().archive;
+    if (a.handle >= 0) platform::FileClose(a.handle);
+    a.handle = -1;
+}
+
+// Reads the end record and the first central header of the file at path, to
+// learn the first entry offset (the bytes in front of the first entry) and
+// the archive comment.  Its outcome is dropped: the open that follows decides.
+void PreScan(const char* path) {
+    ArchiveState& a = engine().archive;
+    // Only read, so the file is opened read-only: a read-only archive still
+    // gets its first entry offset, and a rewrite keeps its leading bytes.
+    a.handle = platform::FileOpen(path, platform::OpenMode::ReadOnly);
+    if (a.handle < 0) return;
+    if (SearchEndRecord() == 0) {
+        if (ReadEndRecord() != 0) {
+            ReleaseArchiveComment();
+        } else {
+            if (!OptionsOn(arKeepExtraFields)) ReleaseArchiveComment();
+            uint8_t signature[4];
+            if (platform::FileSeek(a.handle, a.end.centralOffset, SEEK_SET) >= 0 &&
+                ReadSignature(a.handle, signature) == ReadResult::Ok && IsSignature(signature, kCentralSignature)) {
+                CentralFields fields;
+                char name[kTextField];
+                uint8_t* comment = nullptr;
+                uint8_t* extra = nullptr;
+                if (ReadCentralHeader(a.handle, &fields, name, &comment, &extra) == 0)
+                    a.firstEntryOffset = fields.localHeaderOffset;
+                free(comment);
+                free(extra);
+            }
+        }
+    }
+    platform::FileSeek(a.handle, 0, SEEK_SET);
+    platform::FileClose(a.handle);
+    a.handle = -1;
+}
+
+}  // namespace
+
+uint16_t SearchEndRecord() {
+    ArchiveState& a = engine().archive;
+    if (a.cachedEndPos >= 0)
+        return Finish(platform::FileSeek(a.handle, a.cachedEndPos, SEEK_SET) < 0 ? VX_FILE_ERROR : 0);
+    const int64_t found = FindEndSignature(a.handle);
+    if (found == -2) return Finish(VX_FILE_ERROR);
+    if (found < 0) return Finish(VX_NOT_AN_ARCHIVE);
+    a.cachedEndPos = found;
+    return Finish(platform::FileSeek(a.handle, found, SEEK_SET) < 0 ? VX_FILE_ERROR : 0);
+}
+
+void OpenArchive(const char* path) {
+    EngineState& e = engine();
+    ArchiveState& a = e.archive;
+    ResetForInit();
+    e.options |= arArchiveInit;
+    // The overwrite check that extraction calls is installed here, on the
+    // first open in the process, before the archive is opened.
+    ReleaseHeldArchive();
+    a.cachedEndPos = -1;
+    a.firstEntryOffset = 0;
+    if (!path) path = "";
+
+    PreScan(path);
+    a.cachedEndPos = -1;
+
+    a.handle = platform::FileOpen(path, platform::OpenMode::ReadOnly);
+    if (a.handle < 0) {
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    SetStatus(0);
+    if (SearchEndRecord() != 0) {
+        platform::FileSeek(a.handle, 0, SEEK_SET);
+        ReleaseHeldArchive();
+        return;
+    }
+    CopyText(a.path, sizeof a.path, path);
+    e.options |= arKeepExtraFields;
+    a.newArchive = false;
+}
+
+void CreateArchive(const char* path) {
+    ArchiveState& a = engine().archive;
+    ResetDescriptor();
+    ReleaseHeldArchive();
+    // A new archive has no end record, comment or leading bytes; nothing of
+    // an archive opened earlier may leak into it.
+    a.cachedEndPos = -1;
+    a.end = EndRecord{};
+    ReleaseArchiveComment();
+    a.firstEntryOffset = 0;
+
+    char name[kPathField];
+    DefaultExtension(path ? path : "", "ZIP", name);
+
+    a.handle = platform::FileOpen(name, platform::OpenMode::ReadWrite);
+    if (a.handle >= 0) {
+        // The file exists: it is held as it is, never truncated.  It counts as
+        // an existing archive, so that an update carries its entries over
+        // instead of writing a new archive over them, and its own name is
+        // kept, so that DoneZipFile tests and removes this file and no other.
+        CopyText(a.path, sizeof a.path, name);
+        a.newArchive = false;
+        SetStatus(VX_CANNOT_CREATE);
+        return;
+    }
+    a.handle = platform::FileOpen(name, platform::OpenMode::Create);
+    SetStatus(a.handle < 0 ? VX_FILE_ERROR : 0);
+    CopyText(a.path, sizeof a.path, name);
+    a.newArchive = true;
+    a.updateCommitted = false;
+}
+
+void CloseArchive() {
+    ArchiveState& a = engine().archive;
+    if (a.handle >= 0) {
+        const bool empty = platform::FileLength(a.handle) == 0;
+        platform::FileClose(a.handle);
+        a.handle = -1;
+        if (empty) platform::FileRemove(a.path);
+        return;
+    }
+    if (a.path[0] == '\0') return;
+    const int fd = platform::FileOpen(a.path, platform::OpenMode::ReadOnly);
+    if (fd < 0) return;
+    const bool empty = platform::FileLength(fd) == 0;
+    platform::FileClose(fd);
+    if (empty) platform::FileRemove(a.path);
+}
+
+}  // namespace vardex

@@ -1,0 +1,136 @@
+// Reading the records of an archive: names, central headers and the end
+// record.  All reads go through the descriptor; a read that comes up short
+// because the file ends is treated like a failed read, so a header whose
+// lengths run past the end of the file never yields garbage.
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+
+#include "api/engine.h"
+#include "api/paths.h"
+#include "archive/archive.h"
+#include "platform/platform.h"
+
+namespace vardex {
+
+static_assert(std::endian::native == std::endian::little, "records are moved as little-endian blocks");
+
+namespace {
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Reads a declared block (extra field or comment) into a fresh heap block, or
+// skips it.  0, 5 or 8; *out stays null unless the block was read whole.
+uint16_t ReadOrSkipBlock(int fd, uint16_t length, bool keep, uint8_t** out) {
+    *out = nullptr;
+    if (length == 0) return 0;
+    if (!keep) return platform::FileSeek(fd, length, SEEK_CUR) < 0 ? VX_FILE_ERROR : 0;
+    auto* block = static_cast<uint8_t*>(malloc(length));
+    if (!block) return VX_OUT_OF_MEMORY;
+    if (!ReadExactly(fd, block, length)) {
+        free(block);
+        return VX_FILE_ERROR;
+    }
+    *out = block;
+    return 0;
+}
+
+}  // namespace
+
+bool ReadExactly(int fd, void* buffer, uint32_t count) {
+    return count == 0 || platform::FileRead(fd, buffer, count) == static_cast<int32_t>(count);
+}
+
+ReadResult ReadRecord(int fd, void* buffer, uint32_t count) {
+    const int32_t got = platform::FileRead(fd, buffer, count);
+    if (got < 0) return ReadResult::Failed;
+    return static_cast<uint32_t>(got) == count ? ReadResult::Ok : ReadResult::AtEnd;
+}
+
+ReadResult ReadSignature(int fd, uint8_t signature[4]) { return ReadRecord(fd, signature, 4); }
+
+bool ReadName(int fd, uint16_t length, uint16_t flags, char* out) {
+    out[0] = '\0';
+    const uint16_t kept = length < kMaxText ? length : static_cast<uint16_t>(kMaxText);
+    uint8_t raw[kMaxText] = {};
+    if (!ReadExactly(fd, raw, kept)) return false;
+    NameFromStored(raw, kept, flags, out);
+    // The bytes not kept are passed over so that what follows the name is
+    // read from its own start.
+    if (length > kept && platform::FileSeek(fd, length - kept, SEEK_CUR) < 0) return false;
+    return true;
+}
+
+uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** comment, uint8_t** extra) {
+    *comment = nullptr;
+    *extra = nullptr;
+    name[0] = '\0';
+    switch (ReadRecord(fd, fields, sizeof *fields)) {
+        case ReadResult::Ok: break;
+        case ReadResult::Failed: return VX_FILE_ERROR;
+        case ReadResult::AtEnd: return VX_BAD_DATA;
+    }
+    // A header whose name, extra field and comment run past the end of the
+    // file is damaged: nothing of it is read.
+    const int64_t position = platform::FileTell(fd);
+    const int64_t length = platform::FileLength(fd);
+    if (position < 0 || length < 0) return VX_FILE_ERROR;
+    if (position + fields->nameLength + fields->extraLength + fields->commentLength > length) return VX_BAD_DATA;
+    if (!ReadName(fd, fields->nameLength, fields->flags, name)) return VX_FILE_ERROR;
+    uint16_t status = ReadOrSkipBlock(fd, fields->extraLength, OptionsOn(arKeepExtraFields), extra);
+    if (status != 0) return status;
+    status = ReadOrSkipBlock(fd, fields->commentLength, OptionsOn(arKeepComments), comment);
+    if (status != 0) {
+        free(*extra);
+        *extra = nullptr;
+    }
+    return status;
+}
+
+void ReleaseArchiveComment() {
+    ArchiveState& a = engine().archive;
+    free(a.comment);
+    a.comment = nullptr;
+}
+
+uint16_t ReadEndRecord() {
+    ArchiveState& a = engine().archive;
+    ReleaseArchiveComment();
+    uint8_t raw[18];
+    if (!ReadExactly(a.handle, raw, sizeof raw)) {
+        SetStatus(VX_FILE_ERROR);
+        return VX_FILE_ERROR;
+    }
+    a.end.diskNumber = Le16(raw + 0);
+    a.end.centralDisk = Le16(raw + 2);
+    a.end.entriesOnDisk = Le16(raw + 4);
+    a.end.entriesTotal = Le16(raw + 6);
+    a.end.centralSize = Le32(raw + 8);
+    a.end.centralOffset = Le32(raw + 12);
+    a.end.commentLength = Le16(raw + 16);
+    if (a.end.commentLength != 0) {
+        a.comment = static_cast<uint8_t*>(malloc(a.end.commentLength));
+        if (!a.comment) {
+            SetStatus(VX_OUT_OF_MEMORY);
+            return VX_OUT_OF_MEMORY;
+        }
+        int32_t got = platform::FileRead(a.handle, a.comment, a.end.commentLength);
+        if (got < 0) {
+            ReleaseArchiveComment();
+            SetStatus(VX_FILE_ERROR);
+            return VX_FILE_ERROR;
+        }
+        // A comment cut short by the end of the file keeps what is there, and
+        // its length says so, so that a rewrite writes a consistent record.
+        a.end.commentLength = static_cast<uint16_t>(got);
+        if (got == 0) ReleaseArchiveComment();
+    }
+    SetStatus(0);
+    return 0;
+}
+
+}  // namespace vardex

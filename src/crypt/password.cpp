@@ -1,0 +1,48 @@
+#include "crypt/password.h"
+
+#include "api/engine.h"
+#include "archive/records.h"
+#include "crypt/crypt.h"
+#include "extract/streams.h"
+
+namespace vardex {
+
+namespace {
+
+constexpr int kHeaderSize = 12;
+
+// Asks the host for a password; false when it answers 0.
+bool AskHost(const char* name) {
+    EngineState& e = engine();
+    int32_t answer = e.cryptKeyProc.proc(e.cryptKeyProc.hostWord, e.password, name);
+    // The host writes into a fixed buffer; never trust it to end the text.
+    e.password[kTextField - 1] = '\0';
+    return answer != 0;
+}
+
+}  // namespace
+
+bool AcceptPassword(const char* name) {
+    EngineState& e = engine();
+    if (!e.cryptKeyProc) return false;
+    if (e.password[0] == '\0' && !AskHost(name)) return false;
+
+    uint8_t header[kHeaderSize];
+    for (int i = 0; i < kHeaderSize; ++i) {
+        int c = ReadByte();
+        if (c < 0) return false;
+        header[i] = static_cast<uint8_t>(c);
+    }
+
+    // The header's last byte carries the high byte of the CRC-32.  Writers
+    // that stream an entry (flag bit 3, data descriptor) do not know the CRC
+    // yet and put the high byte of the DOS time there instead.
+    const CentralFields& entry = e.stream.current;
+    const int32_t timeCheck = (entry.flags & kFlagDataDescriptor) ? (entry.time >> 8) : -1;
+    for (;;) {
+        if (e.password[0] != '\0' && CheckHeader(e.cipher, e.password, header, entry.crc32, timeCheck)) return true;
+        if (!AskHost(name)) return false;
+    }
+}
+
+}  // namespace vardex

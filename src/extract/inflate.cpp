@@ -1,0 +1,341 @@
+// Inflate (RFC 1951): stored, fixed-Huffman and dynamic-Huffman blocks,
+// decoded through multi-level lookup tables.
+//
+// Damaged input is expected.  Beyond the format's own checks the decoder
+// refuses a distance reaching before the first byte of the entry, a match in
+// a block without distance codes, and any code that would need bits past the
+// end of the entry's data: once ReadByte reports the end, zero bits are
+// supplied so that a table lookup can still be made, but consuming one of
+// them is invalid data.
+#include "extract/inflate.h"
+
+#include <cstring>
+
+#include "api/engine.h"
+#include "extract/huffman.h"
+#include "extract/streams.h"
+
+namespace vardex {
+
+namespace {
+
+constexpr unsigned kWindowSize = kInflateWindowSize;
+
+// Length codes 257..287 (286 and 287 never valid) and distance codes 0..29.
+constexpr uint16_t kLengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
+                                      35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
+constexpr uint8_t kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+                                      3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
+constexpr uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+                                        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+constexpr unsigned kFixedLiteralBits = 7;
+constexpr unsigned kFixedDistanceBits = 5;
+constexpr unsigned kDynamicLiteralBits = 9;
+constexpr unsigned kDynamicDistanceBits = 6;
+constexpr unsigned kCodeLengthBits = 7;
+
+// The decoder's own working memory.
+uint8_t g_window[kWindowSize];
+unsigned g_windowPos = 0;
+uint64_t g_produced = 0;  // bytes produced for the entry (distance check)
+
+HuffTable* g_fixedLiterals = nullptr;
+HuffTable* g_fixedDistances = nullptr;
+unsigned g_fixedLiteralBits = 0;
+unsigned g_fixedDistanceBits = 0;
+
+// The bit buffer, filled from the least significant end.
+struct Bits {
+    uint64_t buffer = 0;
+    unsigned count = 0;
+    unsigned padding = 0;  // zero bits supplied past the end of the data (at the top)
+
+    void Need(unsigned n) {
+        while (count < n) {
+            int c = ReadByte();
+            if (c < 0) {
+                c = 0;
+                padding += 8;
+            }
+            buffer |= static_cast<uint64_t>(c) << count;
+            count += 8;
+        }
+    }
+    uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buffer) & ((1u << n) - 1); }
+    void Drop(unsigned n) {
+        buffer >>= n;
+        count -= n;
+    }
+    uint32_t Take(unsigned n) {
+        Need(n);
+        uint32_t v = Peek(n);
+        Drop(n);
+        return v;
+    }
+    // True once a bit past the end of the data has been consumed.
+    bool Overrun() const { return count < padding; }
+};
+
+Bits g_bits;
+
+struct TableGuard {
+    HuffTable* table = nullptr;
+    ~TableGuard() { FreeHuffmanTable(table); }
+};
+
+void FlushWindow(unsigned n) { FlushSlide(g_window, n); }
+
+// Resolves one code through a table and its sub-tables.  Null for an invalid
+// code.
+const HuffEntry* Decode(Bits& in, const HuffEntry* table, unsigned bits) {
+    in.Need(bits);
+    const HuffEntry* t = table + in.Peek(bits);
+    unsigned e = t->e;
+    while (e > 16) {
+        if (e == 99) return nullptr;
+        in.Drop(t->b);
+        e -= 16;
+        in.Need(e);
+        t = t->v.t + in.Peek(e);
+        e = t->e;
+    }
+    in.Drop(t->b);
+    return t;
+}
+
+int InflateCodes(const HuffEntry* tl, const HuffEntry* td, unsigned bl, unsigned bd) {
+    Bits in = g_bits;
+    unsigned w = g_windowPos;
+    int result = kInflateOk;
+    for (;;) {
+        const HuffEntry* t = Decode(in, tl, bl);
+        if (!t || in.Overrun()) {
+            result = kInflateBadData;
+            break;
+        }
+        if (t->e == 16) {
+            g_window[w++] = static_cast<uint8_t>(t->v.n);
+            ++g_produced;
+            if (w == kWindowSize) {
+                FlushWindow(w);
+                w = 0;
+            }
+            continue;
+        }
+        if (t->e == 15) break;
+
+        unsigned length = t->v.n + in.Take(t->e);
+        if (!td) {  // a match in a block that has no distance codes
+            result = kInflateBadData;
+            break;
+        }
+        t = Decode(in, td, bd);
+        if (!t || t->e > 13) {
+            result = kInflateBadData;
+            break;
+        }
+        unsigned distance = t->v.n + in.Take(t->e);
+        if (in.Overrun() || distance > g_produced) {
+            result = kInflateBadData;
+            break;
+        }
+        g_produced += length;
+
+        unsigned from = (w - distance) & (kWindowSize - 1);
+        while (length > 0) {
+            unsigned run = kWindowSize - (from > w ? from : w);
+            if (run > length) run = length;
+            length -= run;
+            if (from < w && w - from < run) {
+                // Source and destination overlap: byte by byte repeats the pattern.
+                for (unsigned i = 0; i < run; ++i) g_window[w + i] = g_window[from + i];
+            } else {
+                memmove(g_window + w, g_window + from, run);
+            }
+            w += run;
+            from += run;
+            if (w == kWindowSize) {
+                FlushWindow(w);
+                w = 0;
+            }
+            if (from == kWindowSize) from = 0;
+        }
+    }
+    g_bits = in;
+    g_windowPos = w;
+    return result;
+}
+
+int InflateStored() {
+    Bits& in = g_bits;
+    in.Drop(in.count & 7);
+    unsigned length = in.Take(16);
+    unsigned check = in.Take(16);
+    if (in.Overrun() || length != (~check & 0xFFFF)) return kInflateBadData;
+    unsigned w = g_windowPos;
+    while (length-- > 0) {
+        uint8_t b = static_cast<uint8_t>(in.Take(8));
+        if (in.Overrun()) {
+            g_windowPos = w;
+            return kInflateBadData;
+        }
+        g_window[w++] = b;
+        ++g_produced;
+        if (w == kWindowSize) {
+            FlushWindow(w);
+            w = 0;
+        }
+    }
+    g_windowPos = w;
+    return kInflateOk;
+}
+
+int InflateFixed() {
+    if (!g_fixedLiterals) {
+        uint8_t lengths[288];
+        for (unsigned i = 0; i < 144; ++i) lengths[i] = 8;
+        for (unsigned i = 144; i < 256; ++i) lengths[i] = 9;
+        for (unsigned i = 256; i < 280; ++i) lengths[i] = 7;
+        for (unsigned i = 280; i < 288; ++i) lengths[i] = 8;
+        HuffTable* literals = nullptr;
+        unsigned literalBits = kFixedLiteralBits;
+        int r = BuildHuffmanTable(lengths, 288, 257, kLengthBase, kLengthExtra, &literals, &literalBits);
+        if (r != 0) {
+            FreeHuffmanTable(literals);
+            return r;
+        }
+        // 30 of the 32 five-bit codes: incomplete by design.
+        for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
+        HuffTable* distances = nullptr;
+        unsigned distanceBits = kFixedDistanceBits;
+        r = BuildHuffmanTable(lengths, 30, 0, kDistanceBase, kDistanceExtra, &distances, &distanceBits);
+        if (r > 1) {
+            FreeHuffmanTable(literals);
+            FreeHuffmanTable(distances);
+            return r;
+        }
+        g_fixedLiterals = literals;
+        g_fixedDistances = distances;
+        g_fixedLiteralBits = literalBits;
+        g_fixedDistanceBits = distanceBits;
+    }
+    return InflateCodes(HuffRoot(g_fixedLiterals), HuffRoot(g_fixedDistances), g_fixedLiteralBits,
+                        g_fixedDistanceBits) != 0
+               ? kInflateBadData
+               : kInflateOk;
+}
+
+int InflateDynamic() {
+    Bits& in = g_bits;
+    unsigned literalCount = in.Take(5) + 257;
+    unsigned distanceCount = in.Take(5) + 1;
+    unsigned codeLengthCount = in.Take(4) + 4;
+    if (in.Overrun() || literalCount > 286 || distanceCount > 30) return kInflateBadData;
+
+    uint8_t lengths[286 + 30] = {};
+    for (unsigned i = 0; i < codeLengthCount; ++i) lengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(in.Take(3));
+    if (in.Overrun()) return kInflateBadData;
+
+    const unsigned total = literalCount + distanceCount;
+    {
+        TableGuard codeLengths;
+        unsigned bits = kCodeLengthBits;
+        int r = BuildHuffmanTable(lengths, 19, 19, nullptr, nullptr, &codeLengths.table, &bits);
+        if (r != 0) return r;
+        if (!codeLengths.table) return kInflateBadData;  // no code-length codes at all
+        const HuffEntry* root = HuffRoot(codeLengths.table);
+
+        memset(lengths, 0, sizeof lengths);
+        unsigned previous = 0;
+        unsigned i = 0;
+        while (i < total) {
+            const HuffEntry* t = Decode(in, root, bits);
+            if (!t || in.Overrun()) return kInflateBadData;
+            unsigned symbol = t->v.n;
+            if (symbol < 16) {
+                lengths[i++] = static_cast<uint8_t>(symbol);
+                previous = symbol;
+                continue;
+            }
+            unsigned repeat;
+            unsigned value = 0;
+            if (symbol == 16) {
+                repeat = 3 + in.Take(2);
+                value = previous;
+            } else if (symbol == 17) {
+                repeat = 3 + in.Take(3);
+                previous = 0;
+            } else {
+                repeat = 11 + in.Take(7);
+                previous = 0;
+            }
+            if (in.Overrun() || i + repeat > total) return kInflateBadData;
+            while (repeat-- > 0) lengths[i++] = static_cast<uint8_t>(value);
+        }
+    }
+
+    // A block must be able to end.
+    if (lengths[256] == 0) return kInflateBadData;
+
+    TableGuard literals, distances;
+    unsigned literalBits = kDynamicLiteralBits;
+    int r = BuildHuffmanTable(lengths, literalCount, 257, kLengthBase, kLengthExtra, &literals.table, &literalBits);
+    if (r != 0) return r;
+    unsigned distanceBits = kDynamicDistanceBits;
+    r = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, kDistanceBase, kDistanceExtra, &distances.table,
+                          &distanceBits);
+    if (r != 0) return r;
+
+    if (InflateCodes(HuffRoot(literals.table), HuffRoot(distances.table), literalBits, distanceBits) != 0)
+        return kInflateBadData;
+    return kInflateOk;
+}
+
+int InflateBlock(bool* last) {
+    Bits& in = g_bits;
+    *last = in.Take(1) != 0;
+    unsigned type = in.Take(2);
+    if (in.Overrun()) return kInflateBadData;
+    int r;
+    switch (type) {
+        case 0: r = InflateStored(); break;
+        case 1: r = InflateFixed(); break;
+        case 2: r = InflateDynamic(); break;
+        default: return kInflateBadCode;
+    }
+    // A host cancel (2926) or a failed write (101) ends decoding after the
+    // block: the driver deletes the output anyway.
+    if (Status() != 0) *last = true;
+    return r;
+}
+
+}  // namespace
+
+int Inflate() {
+    g_windowPos = 0;
+    g_produced = 0;
+    g_bits = Bits{};
+    bool last = false;
+    do {
+        int r = InflateBlock(&last);
+        if (r != kInflateOk) {
+            SetStatus(VX_BAD_DATA);
+            return r;
+        }
+    } while (!last);
+    FlushWindow(g_windowPos);
+    return kInflateOk;
+}
+
+void InflateFree() {
+    FreeHuffmanTable(g_fixedLiterals);
+    FreeHuffmanTable(g_fixedDistances);
+    g_fixedLiterals = nullptr;
+    g_fixedDistances = nullptr;
+}
+
+}  // namespace vardex

@@ -1,0 +1,242 @@
+// The compressor's inner interface, shared by its three stages:
+//
+//   matcher.cpp  reads the source into a sliding window, finds repeated
+//                strings and records literals and (length, distance) pairs;
+//   blocks.cpp   keeps the symbols of the current block, builds Huffman codes
+//                and emits each block as stored, fixed or dynamic;
+//   output.cpp   packs bits least significant first into an 8,192-byte
+//                buffer and writes it (encrypted when asked) to the archive.
+//
+// The hot steps (recording a symbol, sending bits) are inline here so the
+// per-byte loops stay free of calls.  All state is the compressor's own
+// working memory: one entry is compressed at a time on the caller's thread.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "api/engine.h"
+#include "deflate/deflate.h"
+
+namespace vardex::deflate {
+
+// ---------------------------------------------------------------------------
+// Constants of the format and of this encoder
+// ---------------------------------------------------------------------------
+constexpr uint32_t kWindowSize = 65536;     // two halves of 32,768 bytes
+constexpr uint32_t kHalfWindow = 32768;
+constexpr uint32_t kHashSize = 32768;       // 15-bit hash of three bytes
+constexpr uint32_t kMinMatch = 3;
+constexpr uint32_t kMaxMatch = 258;
+constexpr uint32_t kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
+constexpr uint32_t kMaxDistance = kHalfWindow - kMinLookahead; // 32,506
+constexpr uint32_t kSlideAt = kHalfWindow + kMaxDistance;      // 65,274
+constexpr uint32_t kTooFar = 4096;
+
+constexpr uint32_t kLiteralBufferSize = 16384;
+constexpr uint32_t kLiteralLimit = kLiteralBufferSize - 1;  // a block ends at 16,383 symbols
+constexpr uint32_t kDistanceLimit = 16384;                  // ... or at 16,384 matches
+
+constexpr int kLiterals = 256;
+constexpr int kEndBlock = 256;
+constexpr int kLengthCodes = 29;
+constexpr int kLitCodes = kLiterals + 1 + kLengthCodes;  // 286
+constexpr int kFixedLitCodes = 288;
+constexpr int kDistCodes = 30;
+constexpr int kLengthTreeCodes = 19;                     // the code-length alphabet
+constexpr int kMaxBits = 15;
+constexpr int kMaxLengthTreeBits = 7;
+constexpr int kHeapSize = 2 * kLitCodes + 1;             // 573
+
+constexpr uint32_t kOutputBufferSize = 8192;
+
+// ---------------------------------------------------------------------------
+// Where the bytes come from and go to.  DeflateEntry reads and writes file
+// descriptors; the same code runs over memory for tests and benchmarks.
+// ---------------------------------------------------------------------------
+struct DeflateStreams {
+    // Bytes read (0 at the end), -1 on failure.
+    int32_t (*read)(void* context, void* buffer, uint32_t count) = nullptr;
+    // Bytes written; fewer than count means the device is full.
+    int32_t (*write)(void* context, const void* buffer, uint32_t count) = nullptr;
+    void* context = nullptr;
+};
+
+// Compresses everything `streams` reads.  io.source and io.output are not
+// used; the rest of io is as for DeflateEntry.
+uint16_t DeflateStream(const DeflateIo& io, const DeflateStreams& streams, DeflateOutcome* outcome);
+
+// ---------------------------------------------------------------------------
+// Block tables (blocks.cpp)
+// ---------------------------------------------------------------------------
+// One tree node.  While a tree is built `freq` and `parent` are used, after
+// it `code` (already bit-reversed for output) and `len`.
+struct TreeNode {
+    uint16_t freq;
+    uint16_t code;
+    uint16_t parent;
+    uint16_t len;
+};
+
+struct TreeDesc {
+    TreeNode* tree;         // the dynamic tree
+    const TreeNode* fixed;  // the matching fixed tree, or none
+    const uint8_t* extraBits;
+    int extraBase;               // first code that has extra bits
+    int leaves;
+    int maxLength;
+    int maxCode;                 // largest code with a non-zero frequency (per block)
+};
+
+enum class TextGuess : uint8_t { Undecided, Binary, Text };
+
+// The per-run allocation: symbol buffers, trees and the block accounting.
+struct BlockTables {
+    uint8_t literals[kLiteralBufferSize];   // literal byte, or match length - 3
+    uint16_t distances[kDistanceLimit];     // distance - 1 per match
+    uint8_t flags[kLiteralBufferSize / 8];  // 1 bit per symbol, 1 = match
+    uint32_t symbolCount;
+    uint32_t matchCount;
+    uint32_t flagCount;
+    uint8_t flagByte;
+    uint8_t flagBit;
+
+    TreeNode litTree[kHeapSize];
+    TreeNode distTree[2 * kDistCodes + 1];
+    TreeNode lengthTree[2 * kLengthTreeCodes + 1];
+    TreeNode fixedLit[kFixedLitCodes];
+    TreeNode fixedDist[kDistCodes];
+    TreeDesc litDesc;
+    TreeDesc distDesc;
+    TreeDesc lengthDesc;
+
+    uint16_t heap[kHeapSize];  // heap from element 1; the sorted list fills the top end
+    int heapLen;
+    int heapMax;
+    uint8_t depth[kHeapSize];
+    uint16_t lengthCounts[kMaxBits + 1];
+
+    int64_t dynamicBits;  // this block with dynamic codes, tree description included
+    int64_t fixedBits;    // this block with the fixed codes
+    uint64_t totalBits;   // the entry so far (64 bits: entries may exceed 256 MiB)
+
+    TextGuess guess;
+};
+
+extern BlockTables* gTables;
+extern uint16_t gBaseLength[kLengthCodes];
+extern uint8_t gLengthCode[256];
+extern uint16_t gBaseDistance[kDistCodes];
+extern uint8_t gDistanceCode[512];
+
+inline uint8_t DistanceCode(uint32_t distanceMinusOne) {
+    return distanceMinusOne < 256 ? gDistanceCode[distanceMinusOne] : gDistanceCode[256 + (distanceMinusOne >> 7)];
+}
+
+// Records a literal (distance 0, value = the byte) or a match (distance >= 1,
+// value = length - 3).  True when the block's buffers are full.
+inline bool RecordSymbol(uint32_t distance, uint32_t value) {
+    BlockTables& b = *gTables;
+    b.literals[b.symbolCount++] = static_cast<uint8_t>(value);
+    if (distance == 0) {
+        b.litTree[value].freq++;
+    } else {
+        uint32_t d = distance - 1;
+        b.litTree[kLiterals + 1 + gLengthCode[value]].freq++;
+        b.distTree[DistanceCode(d)].freq++;
+        b.distances[b.matchCount++] = static_cast<uint16_t>(d);
+        b.flagByte |= b.flagBit;
+    }
+    b.flagBit = static_cast<uint8_t>(b.flagBit << 1);
+    if ((b.symbolCount & 7) == 0) {
+        b.flags[b.flagCount++] = b.flagByte;
+        b.flagByte = 0;
+        b.flagBit = 1;
+    }
+    return b.symbolCount == kLiteralLimit || b.matchCount == kDistanceLimit;
+}
+
+void ClearDeflateTables();
+void StartTrees();
+void ResetBlock();
+// Encodes the current block; `data` is its bytes in the window (nullptr once
+// they slid out).  Returns the entry's compressed bytes so far, whole bytes
+// once final, 0 when the final block could not be written.
+uint64_t EndBlock(const uint8_t* data, uint32_t storedLength, bool final);
+
+// Tree steps, reachable for tests.
+void BuildHuffmanTree(TreeDesc& desc);
+void CountLengthRuns(TreeNode* tree, int maxCode);
+
+// What EndBlock decided, for tests that pin the choice of block type.
+enum class BlockType : uint8_t { Stored = 0, Fixed = 1, Dynamic = 2 };
+struct BlockReport {
+    const BlockTables* tables;  // symbols of the block, still unreset
+    uint32_t storedLength;
+    bool inWindow;
+    bool final;
+    int64_t fixedBytes;
+    int64_t dynamicBytes;
+    BlockType type;
+};
+using BlockObserver = void (*)(const BlockReport& report, void* context);
+void SetBlockObserverForTesting(BlockObserver observer, void* context);
+
+// ---------------------------------------------------------------------------
+// Compressed output (output.cpp)
+// ---------------------------------------------------------------------------
+struct OutputState {
+    uint16_t bitBuffer;  // pending bits, least significant first
+    uint8_t bitCount;    // 0..16
+    uint8_t* buffer;     // kOutputBufferSize bytes
+    uint32_t count;      // bytes waiting in the buffer
+    CipherState* cipher; // non-null: encrypt every byte on its way out
+    const DeflateStreams* streams;
+    uint64_t written;    // bytes that reached the output
+};
+
+extern OutputState gOut;
+
+void StartOutput(uint8_t* buffer, CipherState* cipher, const DeflateStreams* streams);
+// Encrypts (when on) and writes the buffered bytes; false (status 101 on a
+// short write) when they could not be written or a failure came before.
+bool WriteOutputBuffer();
+void AlignToByte();
+void FinishOutput();
+void EmitStoredBlock(const uint8_t* data, uint32_t length);
+
+inline void EmitWord(uint16_t word) {
+    if (gOut.count + 2 <= kOutputBufferSize) {
+        gOut.buffer[gOut.count] = static_cast<uint8_t>(word);
+        gOut.buffer[gOut.count + 1] = static_cast<uint8_t>(word >> 8);
+        gOut.count += 2;
+    } else if (WriteOutputBuffer()) {
+        gOut.buffer[0] = static_cast<uint8_t>(word);
+        gOut.buffer[1] = static_cast<uint8_t>(word >> 8);
+        gOut.count = 2;
+    }
+}
+
+inline void EmitByte(uint8_t byte) {
+    if (gOut.count + 1 <= kOutputBufferSize) {
+        gOut.buffer[gOut.count++] = byte;
+    } else if (WriteOutputBuffer()) {
+        gOut.buffer[0] = byte;
+        gOut.count = 1;
+    }
+}
+
+// Appends the low `length` (1..15) bits of value; value has no higher bits.
+inline void EmitBits(uint32_t value, uint32_t length) {
+    if (gOut.bitCount > 16 - length) {
+        uint16_t full = static_cast<uint16_t>(gOut.bitBuffer | (value << gOut.bitCount));
+        EmitWord(full);
+        gOut.bitBuffer = static_cast<uint16_t>(value >> (16 - gOut.bitCount));
+        gOut.bitCount = static_cast<uint8_t>(gOut.bitCount + length - 16);
+    } else {
+        gOut.bitBuffer = static_cast<uint16_t>(gOut.bitBuffer | (value << gOut.bitCount));
+        gOut.bitCount = static_cast<uint8_t>(gOut.bitCount + length);
+    }
+}
+
+}  // namespace vardex::deflate

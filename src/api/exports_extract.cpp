@@ -1,8 +1,9 @@
-// The extraction export.  (Placeholder body until extraction lands.)
+// The extraction export.
 #include "api/engine.h"
+#include "extract/extract.h"
 
 using namespace vardex;
 
 extern "C" {
-VARDEX_API void ExtractFileMaskListZip(FileMaskList*) { SetStatus(VX_FILE_ERROR); }
+VARDEX_API void ExtractFileMaskListZip(FileMaskList* masks) { ExtractEntries(masks); }
 }

@@ -15,6 +15,7 @@
 #include "api/engine.h"
 #include "api/paths.h"
 #include "archive/archive.h"
+#include "extract/extract.h"
 #include "platform/platform.h"
 
 namespace vardex {
@@ -129,6 +130,7 @@ void OpenArchive(const char* path) {
     e.options |= arArchiveInit;
     // The overwrite check that extraction calls is installed here, on the
     // first open in the process, before the archive is opened.
+    if (!e.overwriteCheck) e.overwriteCheck = &OverwriteCheck;
     ReleaseHeldArchive();
     a.cachedEndPos = -1;
     a.firstEntryOffset = 0;

@@ -1,0 +1,290 @@
+// Inflate against raw deflate streams written by zlib and hand-made damaged
+// streams: every valid stream decodes byte for byte, every invalid one ends
+// with status 9964 instead of garbage or a crash.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "api/engine.h"
+#include "extract/inflate.h"
+#include "extract/streams.h"
+#include "support/test_support.h"
+
+using vardex::engine;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes RawDeflate(const Bytes& data, int level, int strategy = Z_DEFAULT_STRATEGY) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
+    Bytes out(deflateBound(&z, data.size()) + 64);
+    z.next_in = const_cast<uint8_t*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// Writes fields LSB first, as deflate packs them; Huffman codes go in
+// reversed (first bit of the code first).
+struct BitWriter {
+    Bytes out;
+    unsigned bit = 0;
+    void Put(uint32_t value, unsigned n) {
+        for (unsigned i = 0; i < n; ++i) {
+            if (bit == 0) out.push_back(0);
+            if (value >> i & 1) out.back() |= static_cast<uint8_t>(1u << bit);
+            bit = (bit + 1) & 7;
+        }
+    }
+    void Code(uint32_t code, unsigned n) {
+        for (unsigned i = n; i-- > 0;) Put(code >> i & 1, 1);
+    }
+};
+
+// Canonical codes for a set of lengths (as a decoder assigns them).
+std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t>& lengths) {
+    unsigned count[17] = {};
+    for (uint8_t l : lengths) ++count[l];
+    count[0] = 0;
+    uint32_t next[17] = {};
+    uint32_t code = 0;
+    for (int len = 1; len <= 16; ++len) next[len] = code = (code + count[len - 1]) << 1;
+    std::vector<uint32_t> codes(lengths.size());
+    for (size_t i = 0; i < lengths.size(); ++i)
+        if (lengths[i]) codes[i] = next[lengths[i]]++;
+    return codes;
+}
+
+// A dynamic block (last) whose literal/length and distance code lengths (0 to
+// 2 each) are given; `symbols` are then written with those codes, each a
+// literal/length symbol optionally followed by a distance symbol (-1: none).
+Bytes DynamicBlock(const std::vector<uint8_t>& litLengths, const std::vector<uint8_t>& distLengths,
+                   const std::vector<std::pair<int, int>>& symbols) {
+    BitWriter w;
+    w.Put(1, 1);
+    w.Put(2, 2);
+    w.Put(static_cast<uint32_t>(litLengths.size() - 257), 5);
+    w.Put(static_cast<uint32_t>(distLengths.size() - 1), 5);
+    w.Put(18 - 4, 4);
+    // Code-length code: symbols 0, 1, 2 and 18, two bits each.
+    static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    for (int i = 0; i < 18; ++i) {
+        int sym = order[i];
+        w.Put(sym == 0 || sym == 1 || sym == 2 || sym == 18 ? 2 : 0, 3);
+    }
+    auto clCode = [](int sym) { return sym == 18 ? 3u : static_cast<uint32_t>(sym); };
+    std::vector<uint8_t> all(litLengths);
+    all.insert(all.end(), distLengths.begin(), distLengths.end());
+    for (size_t i = 0; i < all.size();) {
+        size_t run = 0;
+        while (i + run < all.size() && all[i + run] == 0 && run < 138) ++run;
+        if (run >= 11) {
+            w.Code(clCode(18), 2);
+            w.Put(static_cast<uint32_t>(run - 11), 7);
+            i += run;
+        } else {
+            w.Code(clCode(all[i]), 2);
+            ++i;
+        }
+    }
+    auto lit = CanonicalCodes(litLengths);
+    auto dist = CanonicalCodes(distLengths);
+    for (auto [s, d] : symbols) {
+        w.Code(lit[s], litLengths[s]);
+        if (d >= 0) w.Code(dist[d], distLengths[d]);
+    }
+    return w.out;
+}
+
+class InflateTest : public ::testing::Test {
+protected:
+    void SetUp() override { vxtest::ResetEngine(); }
+    void TearDown() override { vxtest::ResetEngine(); }
+
+    // Runs Inflate over `compressed` as the current entry's data; returns the
+    // decoder's result and leaves the output in *out.
+    int Run(const Bytes& compressed, Bytes* out, uint32_t uncompressedSize = 0) {
+        vxtest::WriteFile(dir_ / "in", compressed);
+        auto& s = engine().stream;
+        s.inHandle = open((dir_ / "in").c_str(), O_RDONLY);
+        s.outHandle = open((dir_ / "out").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        s.inBuf = static_cast<uint8_t*>(malloc(vardex::kInputBufferSize));
+        vardex::CentralFields fields{};
+        fields.compressedSize = static_cast<uint32_t>(compressed.size());
+        fields.uncompressedSize = uncompressedSize;
+        vardex::ResetStream(s, fields);
+        engine().status = 0;
+        int r = vardex::Inflate();
+        vardex::InflateFree();
+        close(s.inHandle);
+        close(s.outHandle);
+        free(s.inBuf);
+        s.inBuf = nullptr;
+        s.inHandle = s.outHandle = -1;
+        *out = vxtest::ReadFile(dir_ / "out");
+        return r;
+    }
+
+    vxtest::TempDir dir_;
+};
+
+TEST_F(InflateTest, DecodesZlibStreamsOfEveryKind) {
+    struct Input {
+        const char* name;
+        Bytes data;
+    };
+    const std::vector<Input> inputs = {
+        {"empty", {}},
+        {"one byte", {'x'}},
+        {"text 100k", vxtest::TextBytes(100000, 1)},
+        {"random 70k", vxtest::RandomBytes(70000, 2)},
+        {"text exactly one window", vxtest::TextBytes(32768, 3)},
+        {"text one window and a byte", vxtest::TextBytes(32769, 4)},
+        {"zeros 300k", Bytes(300000, 0)},
+    };
+    struct Mode {
+        int level;
+        int strategy;
+    };
+    const Mode modes[] = {{0, Z_DEFAULT_STRATEGY}, {1, Z_DEFAULT_STRATEGY}, {6, Z_DEFAULT_STRATEGY},
+                          {9, Z_DEFAULT_STRATEGY}, {6, Z_FIXED},            {6, Z_HUFFMAN_ONLY},
+                          {6, Z_RLE},              {9, Z_FILTERED}};
+    for (const auto& in : inputs) {
+        for (const auto& m : modes) {
+            SCOPED_TRACE(std::string(in.name) + " level " + std::to_string(m.level) + " strategy " +
+                         std::to_string(m.strategy));
+            Bytes out;
+            ASSERT_EQ(Run(RawDeflate(in.data, m.level, m.strategy), &out), 0);
+            EXPECT_EQ(engine().status, 0);
+            ASSERT_EQ(out, in.data);
+            EXPECT_EQ(~engine().stream.crc, crc32(0, in.data.data(), static_cast<uInt>(in.data.size())));
+        }
+    }
+}
+
+TEST_F(InflateTest, EmptyStoredBlockGivesEmptyFileWithCrcZero) {
+    Bytes out;
+    ASSERT_EQ(Run({0x01, 0x00, 0x00, 0xFF, 0xFF}, &out), 0);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(~engine().stream.crc, 0u);
+}
+
+TEST_F(InflateTest, SingleDistanceCodeOfOneBitIsAccepted) {
+    // 'A' then a match of length 3 at distance 1.
+    std::vector<uint8_t> lit(258, 0), dist(1, 1);
+    lit['A'] = 1, lit[256] = 2, lit[257] = 2;
+    Bytes out;
+    ASSERT_EQ(Run(DynamicBlock(lit, dist, {{'A', -1}, {257, 0}, {256, -1}}), &out), 0);
+    EXPECT_EQ(std::string(out.begin(), out.end()), "AAAA");
+}
+
+TEST_F(InflateTest, InvalidStreamsEndWithBadData) {
+    std::vector<uint8_t> lit(258, 0), distFar(2, 0), distNone(1, 0), over(258, 0), incomplete(257, 0);
+    lit['A'] = 1, lit[256] = 2, lit[257] = 2;
+    distFar[1] = 1;  // only distance code 1: distance 2
+    over['A'] = 1, over['B'] = 1, over[256] = 1;
+    incomplete['A'] = 2, incomplete[256] = 2;
+
+    Bytes text = vxtest::TextBytes(50000, 9);
+    Bytes whole = RawDeflate(text, 6);
+    Bytes truncatedMiddle(whole.begin(), whole.begin() + static_cast<long>(whole.size() / 2));
+    Bytes lastByteMissing(whole.begin(), whole.end() - 1);
+    Bytes storedCut = {0x01, 0x10, 0x00, 0xEF, 0xFF, 'a', 'b', 'c'};  // LEN 16, 3 bytes present
+
+    struct Case {
+        const char* name;
+        Bytes stream;
+    };
+    const std::vector<Case> cases = {
+        {"stored block with bad NLEN", {0x01, 0x05, 0x00, 0x00, 0x00, 1, 2, 3, 4, 5}},
+        {"block type 3", {0x07, 0x00}},
+        {"incomplete literal/length code", DynamicBlock(incomplete, {1}, {{'A', -1}, {256, -1}})},
+        {"over-subscribed literal/length code", DynamicBlock(over, {1}, {{'A', -1}, {256, -1}})},
+        {"distance before the first byte", DynamicBlock(lit, distFar, {{'A', -1}, {257, 1}, {256, -1}})},
+        {"match in a block without distance codes", DynamicBlock(lit, distNone, {{'A', -1}, {257, -1}, {256, -1}})},
+        {"data ends in the middle", truncatedMiddle},
+        {"last byte missing", lastByteMissing},
+        {"stored block cut short", storedCut},
+        {"no data at all", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes out;
+        EXPECT_NE(Run(c.stream, &out), 0);
+        EXPECT_EQ(engine().status, VX_BAD_DATA);
+    }
+}
+
+TEST_F(InflateTest, DamagedStreamsNeverCrash) {
+    Bytes text = vxtest::TextBytes(20000, 5);
+    const Bytes streams[] = {RawDeflate(text, 9), RawDeflate(text, 6, Z_FIXED)};
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    int failures = 0;
+    for (const Bytes& good : streams) {
+        for (int round = 0; round < 150; ++round) {
+            Bytes bad = good;
+            for (int k = 0; k < 1 + round % 4; ++k) bad[next() % bad.size()] ^= static_cast<uint8_t>(1u << (next() % 8));
+            Bytes out;
+            int r = Run(bad, &out);
+            if (r != 0) {
+                EXPECT_EQ(engine().status, VX_BAD_DATA);
+                ++failures;
+            }
+        }
+    }
+    EXPECT_GT(failures, 0);
+}
+
+std::vector<int32_t> g_percents;
+
+int32_t RecordPercent(uint32_t, int32_t percent) {
+    g_percents.push_back(percent);
+    return 1;
+}
+
+int32_t CancelAtOnce(uint32_t, int32_t) { return 0; }
+
+TEST_F(InflateTest, ProgressStaysWithinZeroToHundredBeyondTwentyOneMegabytes) {
+    const size_t size = 25u * 1024 * 1024;
+    Bytes zeros(size, 0);
+    Bytes compressed = RawDeflate(zeros, 9);
+    zeros = {};
+    g_percents.clear();
+    engine().progressProc = {7, &RecordPercent};
+    Bytes out;
+    ASSERT_EQ(Run(compressed, &out, static_cast<uint32_t>(size)), 0);
+    EXPECT_EQ(out.size(), size);
+    ASSERT_FALSE(g_percents.empty());
+    for (size_t i = 0; i < g_percents.size(); ++i) {
+        ASSERT_GE(g_percents[i], 0);
+        ASSERT_LE(g_percents[i], 100);
+        if (i > 0) {
+            ASSERT_GE(g_percents[i], g_percents[i - 1]);
+        }
+    }
+    EXPECT_EQ(g_percents.back(), 100);
+}
+
+TEST_F(InflateTest, HostCancelEndsDecodingAfterTheBlock) {
+    Bytes text = vxtest::TextBytes(400000, 8);
+    engine().progressProc = {0, &CancelAtOnce};
+    Bytes out;
+    Run(RawDeflate(text, 6), &out, static_cast<uint32_t>(text.size()));
+    EXPECT_EQ(engine().status, VX_CANCELLED);
+    EXPECT_LT(out.size(), text.size());
+}
+
+}  // namespace

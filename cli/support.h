@@ -1,0 +1,54 @@
+// Small helpers shared by the commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vardex32.h"
+
+namespace cli {
+
+// The engine's form of a native path: '/' becomes '\'.
+std::string EnginePath(const std::string& native);
+
+// The archive comment as stored in the file's end record, read directly from
+// the file (the engine keeps it to itself).  Empty when there is none.
+std::string ReadArchiveComment(const std::string& archive);
+
+// A file mask list that releases itself.
+class MaskList {
+public:
+    MaskList() { InitFileMaskList(&list_); }
+    ~MaskList() { DoneFileMaskList(&list_); }
+    MaskList(const MaskList&) = delete;
+    MaskList& operator=(const MaskList&) = delete;
+    // False when memory runs out (status 8).
+    bool Append(const std::string& mask);
+    FileMaskList* get() { return &list_; }
+
+private:
+    FileMaskList list_;
+};
+
+// An entry list that releases itself.
+class EntryList {
+public:
+    EntryList() { InitZipFileList(&list_); }
+    ~EntryList() { DoneZipFileList(&list_); }
+    EntryList(const EntryList&) = delete;
+    EntryList& operator=(const EntryList&) = delete;
+    ZipFileList* get() { return &list_; }
+
+private:
+    ZipFileList list_;
+};
+
+// A name made safe for a terminal: control characters become '?'.
+std::string Printable(std::string_view text, bool keepNewlines = false);
+
+// True when the argument asks for help.
+bool IsHelpOption(const char* arg);
+
+}  // namespace cli

@@ -280,7 +280,7 @@ TEST_F(Paths, FindDataFromEntryDescribesTheEntry) {
     WIN32_FIND_DATAA data;
     memset(&data, 0x5A, sizeof data);
     FindDataFromEntry(entry, &data);
-    EXPECT_EQ(data.dwFileAttributes, entry.externalAttributes);
+    EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
     FILETIME local{}, utc{};
     ASSERT_TRUE(platform::DosDateTimeToFileTime(entry.date, entry.time, &local));
     ASSERT_TRUE(platform::LocalFileTimeToFileTime(&local, &utc));

@@ -1,9 +1,10 @@
-// Update and delete exports.  (Placeholder bodies until they land.)
+// Update and delete exports.
 #include "api/engine.h"
+#include "update/update.h"
 
 using namespace vardex;
 
 extern "C" {
-VARDEX_API void CompressFileMaskListZip(FileMaskList*) { SetStatus(VX_FILE_ERROR); }
-VARDEX_API void DeleteFileMaskListZip(FileMaskList*) { SetStatus(VX_FILE_ERROR); }
+VARDEX_API void CompressFileMaskListZip(FileMaskList* masks) { CompressFileMaskList(masks); }
+VARDEX_API void DeleteFileMaskListZip(FileMaskList* masks) { DeleteFileMaskList(masks); }
 }

@@ -1,0 +1,271 @@
+// The entry writer: one open source file becomes one entry of the new
+// archive.  Room for the local header is reserved, the data is written
+// (deflated, or stored when Deflate does not make it smaller), and the local
+// header is then written over the reserved room with the CRC-32 and sizes
+// that are now known.  No data descriptor is ever written.
+#include <cstring>
+#include <ctime>
+
+#include "api/engine.h"
+#include "api/paths.h"
+#include "archive/records.h"
+#include "common/crc32.h"
+#include "crypt/crypt.h"
+#include "deflate/deflate.h"
+#include "platform/platform.h"
+#include "update/update.h"
+
+namespace vardex {
+
+namespace {
+
+constexpr uint32_t kCrcPiece = 32768;
+constexpr int64_t kMaxOffset = 0xFFFFFFFFll;
+constexpr uint32_t kEncryptionHeaderSize = 12;
+// Progress counts are halved together while the count is this large, so that
+// count * 100 stays within 32 bits.
+constexpr int64_t kHalvingLimit = 0x1400000;
+
+void Fail(uint16_t status) { SetStatus(status); }
+
+bool ReportProgress(uint32_t done, uint32_t total) {
+    const Callback<SetProgressProc>& proc = engine().progressProc;
+    if (!proc) return true;
+    int64_t d = done;
+    int64_t t = total;
+    while (d >= kHalvingLimit) {
+        d >>= 1;
+        t >>= 1;
+    }
+    // An empty source has nothing left to do.
+    const int32_t percent = t > 0 ? static_cast<int32_t>(d * 100 / t) : 100;
+    if (proc.proc(proc.hostWord, percent) == 0) {
+        Fail(VX_CANCELLED);
+        return false;
+    }
+    return true;
+}
+
+// Makes the 12-byte encryption header for the source and writes it.
+bool WriteEncryptionHeader() {
+    EngineState& e = engine();
+    RewriteState& r = e.rewrite;
+    const uint32_t seed = static_cast<uint32_t>(std::time(nullptr)) ^ 0xBB40E64Eu;
+    MakeHeader(e.cipher, e.password, r.checkCrc, seed, r.cryptHeader);
+    return WriteOutput(r.cryptHeader, kEncryptionHeaderSize);
+}
+
+// The new archive's position when it still fits a 32-bit offset field.
+int64_t RecordablePosition() {
+    const int64_t pos = platform::FileTell(engine().rewrite.newHandle);
+    if (pos < 0 || pos > kMaxOffset) {
+        Fail(VX_FILE_ERROR);
+        return -1;
+    }
+    return pos;
+}
+
+}  // namespace
+
+bool ReadSourceByte(uint8_t* out) {
+    RewriteState& r = engine().rewrite;
+    if (r.readIndex > r.fillCount) {
+        if (r.endOfInput) return false;
+        r.readIndex = 1;
+        const int32_t got = platform::FileRead(r.source, r.inputBuffer, kUpdateInputSize);
+        if (got < 0) {
+            // A source that cannot be read on must not end as a short entry.
+            r.endOfInput = true;
+            r.fillCount = 0;
+            Fail(VX_FILE_ERROR);
+            return false;
+        }
+        if (got < static_cast<int32_t>(kUpdateInputSize)) r.endOfInput = true;
+        r.fillCount = got;
+        r.crcRegister = CrcUpdate(r.crcRegister, r.inputBuffer, static_cast<size_t>(got));
+        if (!ReportProgress(r.readCount, r.sourceSize)) return false;
+        if (got == 0) return false;
+    }
+    *out = r.inputBuffer[r.readIndex - 1];
+    ++r.readIndex;
+    ++r.readCount;
+    return true;
+}
+
+void StoreFileData() {
+    EngineState& e = engine();
+    RewriteState& r = e.rewrite;
+    if (platform::FileSeek(r.source, 0, SEEK_SET) < 0) {
+        Fail(VX_FILE_ERROR);
+        return;
+    }
+    SetStatus(0);
+    r.crcRegister = 0xFFFFFFFF;
+    r.fillCount = 0;
+    r.readIndex = 1;
+    r.endOfInput = false;
+    r.writtenCount = 0;
+    r.readCount = 0;
+
+    uint8_t first;
+    while (ReadSourceByte(&first)) {
+        // The whole block just read is taken at once.
+        const uint32_t block = static_cast<uint32_t>(r.fillCount);
+        r.readCount += block - 1;
+        if (r.encryptionOn) EncryptBuffer(e.cipher, r.inputBuffer, block);
+        if (!WriteOutput(r.inputBuffer, block)) return;
+        r.readIndex = r.fillCount + 1;
+    }
+    if (Status() != 0) return;
+    // The source changed size while it was read: the entry would not hold
+    // the file it claims to hold.
+    if (r.readCount != r.sourceSize) {
+        Fail(VX_FILE_ERROR);
+        return;
+    }
+    r.method = 0;
+}
+
+void ComputeFileCrc() {
+    RewriteState& r = engine().rewrite;
+    uint8_t piece[kCrcPiece];
+    uint32_t crc = 0xFFFFFFFF;
+    for (;;) {
+        const int32_t got = platform::FileRead(r.source, piece, kCrcPiece);
+        if (got < 0) {
+            Fail(VX_FILE_ERROR);
+            return;
+        }
+        crc = CrcUpdate(crc, piece, static_cast<size_t>(got));
+        if (got < static_cast<int32_t>(kCrcPiece)) break;
+    }
+    if (platform::FileSeek(r.source, 0, SEEK_SET) < 0) {
+        Fail(VX_FILE_ERROR);
+        return;
+    }
+    r.checkCrc = ~crc;
+}
+
+void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
+    EngineState& e = engine();
+    RewriteState& r = e.rewrite;
+    CentralFields* f = FieldsOf(entry);
+
+    if (OptionsOn(arStripPaths)) {
+        char part[kPathField];
+        FileNamePart(entry->name, part);
+        CopyText(entry->name, sizeof entry->name, part);
+    }
+    char stored[kTextField];
+    const size_t nameLength = StoredNameOf(entry, stored);
+    const int64_t headerPos = RecordablePosition();
+    if (headerPos < 0) return;
+    const int64_t dataPos = headerPos + 30 + static_cast<int64_t>(nameLength);
+    if (platform::FileSeek(r.newHandle, dataPos, SEEK_SET) < 0) {
+        Fail(VX_FILE_ERROR);
+        return;
+    }
+
+    const int64_t length = platform::FileLength(r.source);
+    const bool encrypted = e.passwordSet != 0 && length != 0;
+    const int64_t limit = kMaxOffset - (encrypted ? kEncryptionHeaderSize : 0);
+    // Sizes are 32-bit fields: a larger file cannot be recorded.
+    if (length < 0 || length > limit) {
+        Fail(VX_FILE_ERROR);
+        return;
+    }
+    r.sourceSize = static_cast<uint32_t>(length);
+
+    if (encrypted) {
+        ComputeFileCrc();
+        if (Status() != 0) return;
+        if (!WriteEncryptionHeader()) return;
+    }
+    r.encryptionOn = encrypted;
+
+    const uint16_t utf8 = f->flags & kFlagUtf8Name;
+    const uint16_t cipherFlag = encrypted ? kFlagEncrypted : 0;
+    f->versionNeeded = 10;
+    f->flags = cipherFlag | utf8;
+    f->method = 0;
+    f->time = time;
+    f->date = date;
+    f->crc32 = 0;
+    f->compressedSize = 0;
+    f->uncompressedSize = r.sourceSize;
+    f->extraLength = 0;
+    f->localHeaderOffset = 0;
+
+    uint32_t crc = 0;
+    uint64_t written = 0;
+    uint16_t flagWord = 0;
+    if (r.method == 0) {
+        StoreFileData();
+        if (Status() != 0) return;
+        crc = ~r.crcRegister;
+        written = r.writtenCount;
+    } else {
+        DeflateIo io;
+        io.source = r.source;
+        io.sourceSize = r.sourceSize;
+        io.output = r.newHandle;
+        io.outputBuffer = r.outputBuffer;
+        io.cipher = encrypted ? &e.cipher : nullptr;
+        io.progress = e.progressProc;
+        DeflateOutcome outcome;
+        SetStatus(DeflateEntry(io, &outcome));
+        if (Status() != 0) return;
+        // The source changed size while it was compressed.
+        if (platform::FileSeek(r.source, 0, SEEK_CUR) != static_cast<int64_t>(r.sourceSize)) {
+            Fail(VX_FILE_ERROR);
+            return;
+        }
+        crc = outcome.crc;
+        written = outcome.compressedSize;
+        flagWord = outcome.flagWord;
+        r.textFlag = outcome.textFlag;
+
+        if (written >= r.sourceSize) {
+            // Deflate did not pay: the file is stored in the same place.  An
+            // encrypted entry gets a fresh encryption header for the new pass.
+            if (platform::FileSeek(r.newHandle, dataPos, SEEK_SET) < 0) {
+                Fail(VX_FILE_ERROR);
+                return;
+            }
+            if (encrypted && !WriteEncryptionHeader()) return;
+            StoreFileData();
+            if (Status() != 0) return;
+            crc = ~r.crcRegister;
+            written = r.writtenCount;
+        }
+    }
+    r.encryptionOn = false;
+
+    const int64_t endPos = RecordablePosition();
+    if (endPos < 0) return;
+    if (encrypted) written += kEncryptionHeaderSize;
+    if (written > static_cast<uint64_t>(kMaxOffset)) {
+        Fail(VX_FILE_ERROR);
+        return;
+    }
+    if (r.method != 0) {
+        f->versionNeeded = 20;
+        f->flags = static_cast<uint16_t>(flagWord | cipherFlag | utf8);
+        f->method = 8;
+    }
+    f->crc32 = crc;
+    f->compressedSize = static_cast<uint32_t>(written);
+    f->localHeaderOffset = static_cast<uint32_t>(headerPos);
+
+    if (platform::FileSeek(r.newHandle, headerPos, SEEK_SET) < 0) {
+        Fail(VX_FILE_ERROR);
+        return;
+    }
+    const LocalFields local = LocalFromCentral(*f);
+    if (!WriteOutput(kLocalSignature, 4) || !WriteOutput(&local, sizeof local) ||
+        !WriteOutput(stored, static_cast<uint32_t>(nameLength)))
+        return;
+    if (platform::FileSeek(r.newHandle, endPos, SEEK_SET) < 0) Fail(VX_FILE_ERROR);
+}
+
+}  // namespace vardex

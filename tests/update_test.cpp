@@ -1,0 +1,374 @@
+// Adding and replacing entries: the update driver, the entry writer and the
+// archive rewrite they share, checked through the exports and read back
+// with Python's zipfile.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "api/engine.h"
+#include "platform/platform.h"
+#include "update/update.h"
+#include "update_helpers.h"
+
+using namespace vxtest;
+
+namespace {
+
+// An archive written by Python with three deflated entries, an archive
+// comment, an entry comment and an extra field.
+void MakePythonArchive(const std::string& archive) {
+    int rc = 0;
+    Py("import zipfile,sys\n"
+       "z=zipfile.ZipFile(sys.argv[1],\"w\",zipfile.ZIP_DEFLATED)\n"
+       "z.comment=b\"archive comment\"\n"
+       "i=zipfile.ZipInfo(\"a.txt\",(2020,1,2,3,4,6)); i.comment=b\"first\"; i.extra=b\"\\xfe\\xca\\x04\\x00abcd\"\n"
+       "z.writestr(i, b\"alpha \"*200, zipfile.ZIP_DEFLATED)\n"
+       "z.writestr(\"b.txt\", b\"bravo \"*300)\n"
+       "z.writestr(\"c.txt\", b\"charlie \"*100)\n"
+       "z.close()",
+       archive, &rc);
+    ASSERT_EQ(rc, 0);
+}
+
+struct Answers {
+    static inline int32_t replaceAnswer = 0;
+    static inline int replaceCalls = 0;
+    static inline int32_t skipAnswer = 1;
+    static inline int skipCalls = 0;
+    static inline std::vector<std::string> names;
+    static inline std::string replaceExistingName;
+    static void Reset() {
+        replaceAnswer = 0;
+        replaceCalls = 0;
+        skipAnswer = 1;
+        skipCalls = 0;
+        names.clear();
+        replaceExistingName.clear();
+    }
+    static int32_t OkToReplace(uint32_t, WIN32_FIND_DATAA* existing, WIN32_FIND_DATAA*) {
+        ++replaceCalls;
+        replaceExistingName = existing->cFileName;
+        return replaceAnswer;
+    }
+    static int32_t Skip(uint32_t, const char*) {
+        ++skipCalls;
+        return skipAnswer;
+    }
+    static int32_t FileName(uint32_t, const char*, const char* to) {
+        names.push_back(to);
+        return 1;
+    }
+};
+
+class UpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Answers::Reset();
+        ResetEngine();
+        MakePythonArchive(archive);
+        original = ReadFile(archive);
+        WriteFile(tmp / "b.txt", TextBytes(5000, 7));
+        WriteFile(tmp / "d.txt", TextBytes(3000, 8));
+    }
+    void TearDown() override {
+        vardex::platform::SetWriteBudgetForTesting(-1);
+        ResetEngine();
+    }
+    // Opens the archive, registers what the test asks for and runs one update.
+    uint16_t Update(const std::vector<std::string>& files, bool withReplaceProc, bool withSkipProc = false) {
+        ResetEngine();
+        InitZipFile(EnginePath(archive).c_str());
+        EXPECT_EQ(GetArchiveStatus(), 0);
+        SetInputPath(EnginePath(tmp.path()).c_str());
+        if (withReplaceProc) SetOkToReplaceProc(0, Answers::OkToReplace);
+        if (withSkipProc) SetSkipFileProc(0, Answers::Skip);
+        SetSetFileNameProc(0, Answers::FileName);
+        Masks masks(files);
+        CompressFileMaskListZip(masks.get());
+        const uint16_t status = GetArchiveStatus();
+        DoneZipFile();
+        return status;
+    }
+    TempDir tmp;
+    std::string archive = tmp / "py.zip";
+    std::vector<uint8_t> original;
+};
+
+TEST_F(UpdateTest, ReplacedEntryMovesToTheEndAndOtherEntriesKeepTheirBytes) {
+    const std::vector<uint8_t> rawA = RawEntry(archive, "a.txt");
+    const std::vector<uint8_t> rawC = RawEntry(archive, "c.txt");
+    ASSERT_EQ(Update({"b.txt", "d.txt"}, false), 0);
+    EXPECT_EQ(PyNames(archive), Lines({"a.txt", "c.txt", "b.txt", "d.txt"}));
+    EXPECT_TRUE(PyTestZip(archive));
+    EXPECT_EQ(PyRead(archive, "b.txt"), TextBytes(5000, 7));
+    EXPECT_EQ(PyRead(archive, "d.txt"), TextBytes(3000, 8));
+    EXPECT_EQ(RawEntry(archive, "a.txt"), rawA);
+    EXPECT_EQ(RawEntry(archive, "c.txt"), rawC);
+    // Comments and extra fields of carried-over entries survive.
+    EXPECT_EQ(Py("import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\ni=z.getinfo(\"a.txt\")\n"
+                 "print(z.comment, i.comment, i.extra, i.date_time)",
+                 archive),
+              "b'archive comment' b'first' b'\\xfe\\xca\\x04\\x00abcd' (2020, 1, 2, 3, 4, 6)\n");
+    EXPECT_EQ(Answers::names, (std::vector<std::string>{"\\b.txt", "\\d.txt"}));
+}
+
+TEST_F(UpdateTest, OkToReplaceAnswersDecideAboutTheOldEntry) {
+    struct Case {
+        int32_t answer;
+        uint16_t status;
+        const char* names;  // nullptr: the archive is unchanged
+        size_t bSize;
+    };
+    const Case cases[] = {
+        {0, 0, "a.txt\nc.txt\nb.txt\nd.txt\n", 5000},
+        {1, 0, "a.txt\nb.txt\nc.txt\nd.txt\n", 1800},
+        {2, VX_CANCELLED, nullptr, 0},
+        {7, 0, "a.txt\nb.txt\nc.txt\nd.txt\n", 1800},  // unknown answers keep the entry
+        {-1, 0, "a.txt\nb.txt\nc.txt\nd.txt\n", 1800},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        WriteFile(archive, original);
+        Answers::Reset();
+        Answers::replaceAnswer = c.answer;
+        // The file is named twice: the second naming never adds it again.
+        EXPECT_EQ(Update({"b.txt", "d.txt", "b.txt"}, true), c.status);
+        EXPECT_EQ(Answers::replaceCalls, 1);
+        EXPECT_EQ(Answers::replaceExistingName, "b.txt");
+        EXPECT_FALSE(FileExists(tmp / "py.!!!"));
+        if (!c.names) {
+            EXPECT_EQ(ReadFile(archive), original);
+            continue;
+        }
+        EXPECT_EQ(PyNames(archive), c.names);
+        EXPECT_TRUE(PyTestZip(archive));
+        EXPECT_EQ(PyRead(archive, "b.txt").size(), c.bSize);
+    }
+}
+
+TEST_F(UpdateTest, UnreadableSourceIsSkippedOrStopsAsTheCallbacksSay) {
+    struct Case {
+        bool skipProc;
+        int32_t answer;
+        uint16_t status;
+    };
+    for (const Case& c : {Case{true, 1, 0}, Case{true, 0, 0}, Case{true, 2, VX_CANCELLED}, Case{false, 0, 5}}) {
+        SCOPED_TRACE(c.answer);
+        WriteFile(archive, original);
+        Answers::Reset();
+        Answers::skipAnswer = c.answer;
+        // missing.txt vanished after it was named; d.txt comes after it.
+        EXPECT_EQ(Update({"missing.txt", "d.txt"}, false, c.skipProc), c.status);
+        EXPECT_EQ(Answers::skipCalls, c.skipProc ? 1 : 0);
+        if (c.status != 0) {
+            EXPECT_EQ(ReadFile(archive), original);
+            EXPECT_FALSE(FileExists(tmp / "py.!!!"));
+        } else {
+            EXPECT_EQ(PyNames(archive), Lines({"a.txt", "b.txt", "c.txt", "d.txt"}));
+        }
+    }
+    // A directory named as a file cannot be read either.
+    WriteFile(archive, original);
+    ASSERT_EQ(system(("mkdir -p " + tmp / "sub").c_str()), 0);
+    EXPECT_EQ(Update({"sub"}, false), 5);
+    EXPECT_EQ(ReadFile(archive), original);
+}
+
+TEST_F(UpdateTest, EmptyMaskListAndPatternsRewriteWithoutAdding) {
+    EXPECT_EQ(Update({}, false), 0);
+    EXPECT_EQ(PyNames(archive), Lines({"a.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(Update({"*.*", "*.txt", "x\\*.txt"}, false), 0);
+    EXPECT_EQ(PyNames(archive), Lines({"a.txt", "b.txt", "c.txt"}));
+    EXPECT_TRUE(PyTestZip(archive));
+    EXPECT_EQ(Answers::names.size(), 0u);
+}
+
+TEST_F(UpdateTest, TheArchiveItselfIsPassedOver) {
+    WriteFile(tmp / "py.!!!", "stale backup of an interrupted run");
+    EXPECT_EQ(Update({"py.zip", "./py.zip", "py.!!!", "d.txt"}, false), 0);
+    EXPECT_EQ(PyNames(archive), Lines({"a.txt", "b.txt", "c.txt", "d.txt"}));
+    EXPECT_FALSE(FileExists(tmp / "py.!!!"));
+}
+
+TEST_F(UpdateTest, ShortWriteAnywhereLeavesTheOldArchiveInPlace) {
+    ASSERT_EQ(Update({"b.txt", "d.txt"}, false), 0);
+    const int64_t size = static_cast<int64_t>(ReadFile(archive).size());
+    // Budgets that end the writing in a copied entry, a new entry's data or
+    // header, the central directory and the end record.
+    for (int64_t budget : {int64_t{0}, int64_t{10}, size / 8, size / 4, size / 2, 3 * size / 4, size - 30, size - 1}) {
+        SCOPED_TRACE(budget);
+        WriteFile(archive, original);
+        ResetEngine();
+        InitZipFile(EnginePath(archive).c_str());
+        SetInputPath(EnginePath(tmp.path()).c_str());
+        Masks masks{"b.txt", "d.txt"};
+        vardex::platform::SetWriteBudgetForTesting(budget);
+        CompressFileMaskListZip(masks.get());
+        vardex::platform::SetWriteBudgetForTesting(-1);
+        EXPECT_EQ(GetArchiveStatus(), VX_SHORT_WRITE);
+        EXPECT_EQ(vardex::engine().archive.handle, -1);
+        DoneZipFile();
+        EXPECT_EQ(ReadFile(archive), original);
+        EXPECT_FALSE(FileExists(tmp / "py.!!!"));
+    }
+}
+
+TEST_F(UpdateTest, ArchiveThatCannotBeMovedAsideIsNotTouched) {
+    // A non-empty directory under the backup name: neither delete nor rename
+    // can clear it.
+    ASSERT_EQ(system(("mkdir -p " + tmp / "py.!!!/x").c_str()), 0);
+    EXPECT_EQ(Update({"d.txt"}, false), 5);
+    EXPECT_EQ(ReadFile(archive), original);
+}
+
+TEST_F(UpdateTest, SourceThatShrinksWhileReadGivesFileError) {
+    static std::string victim;
+    victim = tmp / "big.bin";
+    WriteFile(victim, RandomBytes(200000, 3));
+    ResetEngine();
+    InitZipFile(EnginePath(archive).c_str());
+    SetInputPath(EnginePath(tmp.path()).c_str());
+    SetSetProgressProc(0, [](uint32_t, int32_t) -> int32_t {
+        if (truncate(victim.c_str(), 1000) != 0) return 0;
+        return 1;
+    });
+    Masks masks{"big.bin"};
+    CompressFileMaskListZip(masks.get());
+    EXPECT_EQ(GetArchiveStatus(), 5);
+    DoneZipFile();
+    EXPECT_EQ(ReadFile(archive), original);
+}
+
+TEST_F(UpdateTest, SourceOf4GiBStopsBeforeAnyDataIsRead) {
+    const std::string huge = tmp / "huge.bin";
+    ASSERT_EQ(system(("truncate -s 4G " + huge).c_str()), 0);
+    static int progressCalls;
+    progressCalls = 0;
+    ResetEngine();
+    InitZipFile(EnginePath(archive).c_str());
+    SetInputPath(EnginePath(tmp.path()).c_str());
+    SetSetProgressProc(0, [](uint32_t, int32_t) -> int32_t { return ++progressCalls, 1; });
+    Masks masks{"huge.bin", "d.txt"};
+    const time_t start = time(nullptr);
+    CompressFileMaskListZip(masks.get());
+    EXPECT_EQ(GetArchiveStatus(), 5);
+    EXPECT_LE(time(nullptr) - start, 2);
+    DoneZipFile();
+    EXPECT_EQ(progressCalls, 0);
+    EXPECT_EQ(ReadFile(archive), original);
+}
+
+TEST_F(UpdateTest, The65536thEntryCannotBeRecorded) {
+    int rc = 0;
+    Py("import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],\"w\")\n"
+       "for i in range(65535): z.writestr(zipfile.ZipInfo(\"e%05d\" % i), b\"\")\nz.close()",
+       archive, &rc);
+    ASSERT_EQ(rc, 0);
+    const std::vector<uint8_t> full = ReadFile(archive);
+    EXPECT_EQ(Update({"d.txt"}, false), 5);
+    EXPECT_EQ(ReadFile(archive), full);
+}
+
+TEST(UpdateNewArchive, SecondUpdateWithoutReopeningKeepsTheFirstEntries) {
+    ResetEngine();
+    TempDir tmp;
+    WriteFile(tmp / "one.txt", TextBytes(1000, 1));
+    WriteFile(tmp / "two.txt", TextBytes(1000, 2));
+    const std::string archive = tmp / "new.zip";
+    CreateZipFile(EnginePath(archive).c_str());
+    SetInputPath(EnginePath(tmp.path()).c_str());
+    {
+        Masks masks{"one.txt"};
+        CompressFileMaskListZip(masks.get());
+        ASSERT_EQ(GetArchiveStatus(), 0);
+    }
+    {
+        Masks masks{"two.txt"};
+        CompressFileMaskListZip(masks.get());
+        ASSERT_EQ(GetArchiveStatus(), 0);
+    }
+    DoneZipFile();
+    EXPECT_EQ(PyNames(archive), Lines({"one.txt", "two.txt"}));
+    EXPECT_TRUE(PyTestZip(archive));
+    ResetEngine();
+}
+
+TEST(UpdateNewArchive, StripPathsStoresTheFileNameButReportsTheFullName) {
+    ResetEngine();
+    TempDir tmp;
+    ASSERT_EQ(system(("mkdir -p " + tmp / "x/y").c_str()), 0);
+    WriteFile(tmp / "x/y/deep.txt", TextBytes(100, 1));
+    const std::string archive = tmp / "s.zip";
+    CreateZipFile(EnginePath(archive).c_str());
+    SetInputPath(EnginePath(tmp.path()).c_str());
+    arOptionsOn(arStripPaths);
+    Answers::Reset();
+    SetSetFileNameProc(0, Answers::FileName);
+    Masks masks{"x\\y\\deep.txt"};
+    CompressFileMaskListZip(masks.get());
+    EXPECT_EQ(GetArchiveStatus(), 0);
+    DoneZipFile();
+    arOptionsOff(arStripPaths);
+    EXPECT_EQ(PyNames(archive), "deep.txt\n");
+    EXPECT_EQ(Answers::names, std::vector<std::string>{"\\x\\y\\deep.txt"});
+    ResetEngine();
+}
+
+TEST(UpdateNames, StoredNameRules) {
+    struct Case {
+        const char* relative;
+        uint16_t options;
+        const char* path;
+        const char* stored;
+    };
+    const Case cases[] = {
+        {"", 0, "dir\\a.txt", "dir\\a.txt"},
+        {"", 0, "C:\\data\\a.txt", "data\\a.txt"},
+        {"", 0, "\\\\server\\share\\dir\\a.txt", "dir\\a.txt"},
+        {"", 0, "\\root\\a.txt", "root\\a.txt"},
+        {"docs", 0, "C:\\work\\a.txt", "docs\\work\\a.txt"},
+        {"", arNoInputPath, "C:\\work\\sub\\a.txt", "a.txt"},
+        {"", 0, "..\\a.txt", "a.txt"},
+        {"", 0, "..\\..\\x\\..\\a.txt", "x\\a.txt"},
+        {"", 0, ".\\sub\\.\\a.txt", "sub\\a.txt"},
+        {"C:\\base", 0, "a.txt", "base\\a.txt"},
+        {"", arStripPaths, "x\\y\\a.txt", "a.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ResetEngine();
+        SetRelativePath(c.relative);
+        arOptionsOn(c.options);
+        char out[vardex::kPathField];
+        vardex::EntryNameFor(c.path, out);
+        EXPECT_STREQ(out, c.stored);
+    }
+    ResetEngine();
+}
+
+TEST(UpdateNames, NamesWithoutCp437FormAreWrittenAsUtf8) {
+    ResetEngine();
+    TempDir tmp;
+    WriteFile(tmp / "caf\xc3\xa9.txt", "cp437 has e-acute");
+    WriteFile(tmp / "\xe6\x97\xa5.txt", "cp437 has no CJK");
+    const std::string archive = tmp / "u.zip";
+    ASSERT_EQ(CreateArchive(archive, tmp.path(), {"caf\xc3\xa9.txt", "\xe6\x97\xa5.txt"}), 0);
+    EXPECT_EQ(Py("import zipfile,sys\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): "
+                 "print(i.filename, i.flag_bits & 0x800)",
+                 archive),
+              "caf\xc3\xa9.txt 0\n\xe6\x97\xa5.txt 2048\n");
+    // Carried over by a later update, both names stay as they are.
+    WriteFile(tmp / "z.txt", "z");
+    ASSERT_EQ(UpdateArchive(archive, tmp.path(), {"z.txt"}), 0);
+    EXPECT_EQ(Py("import zipfile,sys\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): "
+                 "print(i.filename, i.flag_bits & 0x800)",
+                 archive),
+              "caf\xc3\xa9.txt 0\n\xe6\x97\xa5.txt 2048\nz.txt 0\n");
+    EXPECT_TRUE(PyTestZip(archive));
+    ResetEngine();
+}
+
+}  // namespace

@@ -4,15 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/deflate_support.h"
+#include "support/sha256.h"
 #include "support/test_support.h"
 
 using vardex::engine;
 using vxtest::DeflateMemory;
 using vxtest::DeflateRun;
+namespace dfl = vardex::deflate;
 
 namespace {
 
@@ -73,6 +79,481 @@ TEST_F(Deflate, EmptyInputIsOneFixedBlockOfTwoBytes) {
     EXPECT_EQ(run.stream, (std::vector<uint8_t>{0x03, 0x00}));
     EXPECT_EQ(run.outcome.compressedSize, 2u);
     EXPECT_EQ(run.outcome.crc, 0u);
+}
+
+
+// ---------------------------------------------------------------------------
+// What the blocks held and how they were sent, collected through the block
+// observer while a stream is made.
+// ---------------------------------------------------------------------------
+struct Match {
+    uint32_t distance;
+    uint32_t length;
+};
+
+struct ObservedBlock {
+    dfl::BlockType type;
+    int64_t fixedBytes;
+    int64_t dynamicBytes;
+    uint32_t storedLength;
+    bool inWindow;
+    uint32_t literals = 0;
+    std::vector<Match> matches;
+};
+
+class BlockLog {
+public:
+    BlockLog() { dfl::SetBlockObserverForTesting(&BlockLog::Observe, this); }
+    ~BlockLog() { dfl::SetBlockObserverForTesting(nullptr, nullptr); }
+    std::vector<ObservedBlock> blocks;
+
+private:
+    static void Observe(const dfl::BlockReport& r, void* context) {
+        ObservedBlock b{r.type, r.fixedBytes, r.dynamicBytes, r.storedLength, r.inWindow, 0, {}};
+        const dfl::BlockTables& t = *r.tables;
+        uint32_t dx = 0;
+        for (uint32_t i = 0; i < t.symbolCount; ++i) {
+            if ((t.flags[i >> 3] >> (i & 7)) & 1) {
+                b.matches.push_back({t.distances[dx++] + 1u, t.literals[i] + 3u});
+            } else {
+                b.literals++;
+            }
+        }
+        static_cast<BlockLog*>(context)->blocks.push_back(std::move(b));
+    }
+};
+
+// Random lower-case letters: text by the guess, yet mostly literals.
+std::vector<uint8_t> Letters(size_t n, uint32_t seed) {
+    std::vector<uint8_t> v = vxtest::RandomBytes(n, seed);
+    for (auto& b : v) b = static_cast<uint8_t>('a' + b % 26);
+    return v;
+}
+
+TEST_F(Deflate, MatchesStayWithinTheRulesAtEveryLevel) {
+    // A run, text with far repeats, and data that slides the window.
+    std::vector<uint8_t> text = vxtest::TextBytes(120000, 21);
+    std::vector<uint8_t> input = Concat({Repeat(7, 5000), text, vxtest::RandomBytes(20000, 22), text});
+    for (uint32_t level = 1; level <= 4; ++level) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        BlockLog log;
+        DeflateRun run = DeflateMemory(input, level);
+        ASSERT_EQ(run.status, 0);
+        size_t covered = 0;
+        for (const auto& b : log.blocks) {
+            covered += b.literals;
+            for (const auto& m : b.matches) {
+                covered += m.length;
+                EXPECT_GE(m.length, 3u);
+                EXPECT_LE(m.length, 258u);
+                EXPECT_LE(m.distance, 32506u);
+                if (m.length == 3) {
+                    EXPECT_LE(m.distance, 4096u);
+                }
+            }
+        }
+        EXPECT_EQ(covered, input.size());
+        // The opening run: one literal, then matches at distance 1 of 258.
+        ASSERT_FALSE(log.blocks.empty());
+        ASSERT_GE(log.blocks[0].matches.size(), 3u);
+        EXPECT_EQ(log.blocks[0].matches[0].distance, 1u);
+        EXPECT_EQ(log.blocks[0].matches[0].length, 258u);
+    }
+}
+
+TEST_F(Deflate, ThreeByteMatchIsKeptNearButBecomesLiteralsBeyond4096) {
+    for (size_t gap : {1000u, 5000u}) {
+        SCOPED_TRACE("gap " + std::to_string(gap));
+        // Position 0 never starts a match, so the first string starts at 1.
+        std::vector<uint8_t> input = Concat({{'#', 'Q', 'X', 'J', '#'}, Letters(gap, 31), {'Q', 'X', 'J', '%'}});
+        BlockLog log;
+        ASSERT_EQ(DeflateMemory(input, 4).status, 0);
+        ASSERT_EQ(log.blocks.size(), 1u);
+        bool found = false;
+        for (const auto& m : log.blocks[0].matches) found |= m.length == 3 && m.distance == gap + 4;
+        EXPECT_EQ(found, gap < 4096);
+    }
+}
+
+TEST_F(Deflate, LevelOutsideOneToFourCompressesAsLevelOne) {
+    std::vector<uint8_t> input = vxtest::TextBytes(200000, 41);
+    DeflateRun one = DeflateMemory(input, 1);
+    DeflateRun four = DeflateMemory(input, 4);
+    EXPECT_EQ(engine().packLevel, 4);
+    EXPECT_NE(one.stream, four.stream);
+    for (uint32_t level : {0u, 5u, 9u}) {
+        engine().packLevel = 3;
+        DeflateRun run = DeflateMemory(input, level);
+        EXPECT_EQ(run.stream, one.stream) << "level " << level;
+        EXPECT_EQ(engine().packLevel, 1);
+    }
+}
+
+TEST_F(Deflate, TextGuessComesFromTheFirstBlockOnly) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> input;
+        uint8_t textFlag;
+    } cases[] = {
+        {"text", Letters(50000, 51), 1},
+        {"binary", vxtest::RandomBytes(50000, 52), 0},
+        {"text then binary", Concat({Letters(30000, 53), vxtest::RandomBytes(100000, 54)}), 1},
+        {"binary then text", Concat({vxtest::RandomBytes(30000, 55), Letters(100000, 56)}), 0},
+    };
+    for (const auto& c : cases) {
+        BlockLog log;
+        DeflateRun run = DeflateMemory(c.input, 1);
+        EXPECT_EQ(run.outcome.textFlag, c.textFlag) << c.name;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Block output driven directly: symbols in, one final block out.
+// ---------------------------------------------------------------------------
+class BlockOutput : public Deflate {
+protected:
+    void SetUp() override {
+        Deflate::SetUp();
+        ASSERT_TRUE(vardex::AllocateCompressorTables());
+        vardex::BuildCodeTables();
+        streams_.read = vxtest::ReadMemoryStreams;
+        streams_.write = vxtest::WriteMemory;
+        streams_.context = &ms_;
+        StartBlock();
+    }
+    void StartBlock() {
+        ms_.sink = {};
+        dfl::ClearDeflateTables();
+        dfl::StartTrees();
+        dfl::StartOutput(buffer_, nullptr, &streams_);
+    }
+    void Literals(const std::vector<uint8_t>& bytes) {
+        for (uint8_t b : bytes) dfl::RecordSymbol(0, b);
+    }
+    // Ends the block as final and returns the stream.
+    std::vector<uint8_t> End(const uint8_t* data, uint32_t storedLength, uint64_t* size = nullptr) {
+        uint64_t n = dfl::EndBlock(data, storedLength, true);
+        if (size) *size = n;
+        return ms_.sink.bytes;
+    }
+    dfl::BlockTables& T() { return *dfl::gTables; }
+
+    vxtest::MemoryStreams ms_;
+    dfl::DeflateStreams streams_;
+    uint8_t buffer_[8192];
+};
+
+// Kraft sum of a tree's lengths scaled by 2^15: 2^15 for a complete code.
+int Kraft(const dfl::TreeDesc& desc) {
+    int sum = 0;
+    for (int n = 0; n <= desc.maxCode; ++n)
+        if (desc.tree[n].len) sum += 1 << (15 - desc.tree[n].len);
+    return sum;
+}
+
+int Longest(const dfl::TreeDesc& desc) {
+    int longest = 0;
+    for (int n = 0; n <= desc.maxCode; ++n) longest = std::max<int>(longest, desc.tree[n].len);
+    return longest;
+}
+
+TEST_F(BlockOutput, BlockOfOnlyEndOfBlockGetsLeafZeroAdded) {
+    dfl::BuildHuffmanTree(T().litDesc);
+    EXPECT_EQ(T().litDesc.maxCode, 256);
+    EXPECT_EQ(T().litTree[0].len, 1);
+    EXPECT_EQ(T().litTree[256].len, 1);
+    EXPECT_EQ(Kraft(T().litDesc), 1 << 15);
+}
+
+TEST_F(BlockOutput, BlockWithoutMatchesSentDynamicallyHasTwoDistanceCodesOfLengthOne) {
+    std::vector<uint8_t> skewed;
+    for (int i = 0; i < 400; ++i) skewed.push_back(i % 10 == 0 ? 'b' : 'a');
+    Literals(skewed);
+    BlockLog log;
+    std::vector<uint8_t> stream = End(nullptr, 0);
+    ASSERT_EQ(log.blocks.size(), 1u);
+    ASSERT_EQ(log.blocks[0].type, dfl::BlockType::Dynamic);
+    EXPECT_EQ(stream[0] & 7, 5);                 // final, dynamic
+    EXPECT_EQ(stream[1] & 0x1F, 1);              // HDIST - 1: two distance codes
+    EXPECT_EQ(T().distDesc.maxCode, 1);
+    EXPECT_EQ(T().distTree[0].len, 1);
+    EXPECT_EQ(T().distTree[1].len, 1);
+    std::vector<uint8_t> decoded;
+    ASSERT_TRUE(vxtest::ZlibInflate(stream, &decoded));
+    EXPECT_EQ(decoded, skewed);
+}
+
+// Over many small blocks: the size predicted for the chosen type is the size
+// emitted, the cheaper coding is chosen, and fixed codes win a tie.
+TEST_F(BlockOutput, ChosenCodingIsTheSmallerAndFixedWinsATie) {
+    int ties = 0;
+    int dynamics = 0;
+    for (uint32_t trial = 0; trial < 3000; ++trial) {
+        StartBlock();
+        std::vector<uint8_t> r = vxtest::RandomBytes(1 + trial % 60, trial);
+        uint8_t alphabet = static_cast<uint8_t>(2 + trial % 9);
+        for (auto& b : r) b = static_cast<uint8_t>(b % alphabet + (trial & 1 ? 'a' : 200));
+        Literals(r);
+        BlockLog log;
+        std::vector<uint8_t> stream = End(nullptr, 0);
+        ASSERT_EQ(log.blocks.size(), 1u);
+        const ObservedBlock& b = log.blocks[0];
+        if (b.fixedBytes <= b.dynamicBytes) {
+            ASSERT_EQ(b.type, dfl::BlockType::Fixed) << trial;
+            ASSERT_EQ(static_cast<int64_t>(stream.size()), b.fixedBytes) << trial;
+            ties += b.fixedBytes == b.dynamicBytes;
+        } else {
+            ASSERT_EQ(b.type, dfl::BlockType::Dynamic) << trial;
+            ASSERT_EQ(static_cast<int64_t>(stream.size()), b.dynamicBytes) << trial;
+            dynamics++;
+        }
+        std::vector<uint8_t> decoded;
+        ASSERT_TRUE(vxtest::ZlibInflate(stream, &decoded)) << trial;
+        ASSERT_EQ(decoded, r) << trial;
+    }
+    EXPECT_GT(ties, 0);
+    EXPECT_GT(dynamics, 0);
+}
+
+TEST_F(BlockOutput, StoredOnlyWhenNotLargerThanBestCodedSizeAndStillInTheWindow) {
+    // The block's symbols are the first 600 bytes; the stored length is free.
+    std::vector<uint8_t> data = vxtest::RandomBytes(2000, 61);
+    std::vector<uint8_t> symbols(data.begin(), data.begin() + 600);
+    Literals(symbols);
+    uint64_t coded = 0;
+    End(nullptr, 0, &coded);  // no data: never stored, whatever the sizes
+    ASSERT_GT(coded, 4u);
+    EXPECT_NE(ms_.sink.bytes[0] & 6, 0);
+
+    struct Case {
+        uint32_t storedLength;
+        bool stored;
+    } cases[] = {{static_cast<uint32_t>(coded - 4), true}, {static_cast<uint32_t>(coded - 3), false}};
+    for (const auto& c : cases) {
+        StartBlock();
+        Literals(symbols);
+        uint64_t size = 0;
+        std::vector<uint8_t> stream = End(data.data(), c.storedLength, &size);
+        EXPECT_EQ((stream[0] & 6) == 0, c.stored) << c.storedLength;
+        EXPECT_EQ(size, stream.size());
+        if (c.stored) {
+            // 3 type bits padded to a byte, LEN and NLEN little-endian, the data.
+            ASSERT_EQ(stream.size(), c.storedLength + 5u);
+            EXPECT_EQ(stream[0], 1);
+            EXPECT_EQ(stream[1] | stream[2] << 8, static_cast<int>(c.storedLength));
+            EXPECT_EQ(stream[3] | stream[4] << 8, static_cast<int>(c.storedLength ^ 0xFFFF));
+            EXPECT_TRUE(std::equal(data.begin(), data.begin() + c.storedLength, stream.begin() + 5));
+        }
+    }
+}
+
+TEST_F(BlockOutput, TextWhenBytesOutside7To127AreAtMostAQuarter) {
+    struct Case {
+        uint32_t text;
+        uint32_t binary;
+        uint8_t low;   // a binary byte
+        uint8_t textFlag;
+    } cases[] = {
+        {400, 100, 0, 1}, {400, 101, 0, 0}, {400, 100, 255, 1}, {400, 101, 128, 0}, {400, 101, 6, 0},
+        {0, 0, 0, 1},     {7, 1, 200, 1},   {3, 1, 200, 0},
+    };
+    for (const auto& c : cases) {
+        StartBlock();
+        std::vector<uint8_t> bytes;
+        for (uint32_t i = 0; i < c.text; ++i) bytes.push_back(static_cast<uint8_t>(i % 2 ? 7 : 127));
+        for (uint32_t i = 0; i < c.binary; ++i) bytes.push_back(c.low);
+        Literals(bytes);
+        End(nullptr, 0);
+        EXPECT_EQ(T().guess == dfl::TextGuess::Text, c.textFlag == 1) << c.text << "/" << c.binary << "/" << int(c.low);
+    }
+}
+
+TEST_F(BlockOutput, RunOf140ZeroLengthsIsCode18Then2SingleZeros) {
+    dfl::TreeNode* tree = T().litTree;
+    for (int n = 0; n <= 142; ++n) tree[n].len = 0;
+    tree[0].len = 4;
+    tree[141].len = 4;
+    dfl::CountLengthRuns(tree, 141);
+    const dfl::TreeNode* lt = T().lengthTree;
+    EXPECT_EQ(lt[18].freq, 1);
+    EXPECT_EQ(lt[0].freq, 2);
+    EXPECT_EQ(lt[17].freq, 0);
+    EXPECT_EQ(lt[4].freq, 2);
+}
+
+TEST_F(BlockOutput, LengthsCutTo15StayACompletePrefixCode) {
+    // Frequencies 1, 1, 2, 3, 5, ... make a chain-shaped tree 21 levels deep.
+    T().litTree[dfl::kEndBlock].freq = 0;
+    uint16_t a = 1, b = 1;
+    for (int n = 0; n < 22; ++n) {
+        T().litTree[n].freq = a;
+        uint16_t next = static_cast<uint16_t>(a + b);
+        a = b;
+        b = next;
+    }
+    dfl::BuildHuffmanTree(T().litDesc);
+    EXPECT_EQ(Longest(T().litDesc), 15);
+    EXPECT_EQ(Kraft(T().litDesc), 1 << 15);
+
+    // The same shape through a whole block (end-of-block being the first 1),
+    // decoded by zlib, which refuses incomplete or oversubscribed codes.
+    StartBlock();
+    std::vector<uint8_t> symbols;
+    a = 1;
+    b = 2;
+    for (int n = 0; n < 18; ++n) {
+        for (int i = 0; i < a; ++i) symbols.push_back(static_cast<uint8_t>('A' + n));
+        uint16_t next = static_cast<uint16_t>(a + b);
+        a = b;
+        b = next;
+    }
+    Literals(symbols);
+    BlockLog log;
+    std::vector<uint8_t> stream = End(nullptr, 0);
+    ASSERT_EQ(log.blocks[0].type, dfl::BlockType::Dynamic);
+    EXPECT_EQ(Longest(T().litDesc), 15);
+    EXPECT_EQ(Kraft(T().litDesc), 1 << 15);
+    std::vector<uint8_t> decoded;
+    ASSERT_TRUE(vxtest::ZlibInflate(stream, &decoded));
+    EXPECT_EQ(decoded, symbols);
+}
+
+// ---------------------------------------------------------------------------
+// Encryption, failures and progress
+// ---------------------------------------------------------------------------
+TEST_F(Deflate, EncryptedStreamDecryptsToThePlainStream) {
+    // Stored blocks (random data) between coded ones, over several buffers.
+    std::vector<uint8_t> input = Concat({vxtest::TextBytes(60000, 71), vxtest::RandomBytes(50000, 72),
+                                         vxtest::TextBytes(300000, 73), vxtest::RandomBytes(20000, 74)});
+    BlockLog log;
+    DeflateRun plain = DeflateMemory(input, 2);
+    size_t stored = 0;
+    for (const auto& b : log.blocks) stored += b.type == dfl::BlockType::Stored;
+    ASSERT_GT(stored, 1u);
+    ASSERT_GT(plain.stream.size(), 3 * 8192u);
+
+    vardex::CipherState keys;
+    vardex::InitKeys(keys, "secret");
+    vardex::CipherState encryptKeys = keys;
+    vxtest::DeflateOptions options;
+    options.cipher = &encryptKeys;
+    DeflateRun encrypted = DeflateMemory(input, 2, options);
+    ASSERT_EQ(encrypted.status, 0);
+    ASSERT_EQ(encrypted.stream.size(), plain.stream.size());
+    EXPECT_NE(encrypted.stream, plain.stream);
+    std::vector<uint8_t> decrypted = encrypted.stream;
+    vardex::DecryptBuffer(keys, decrypted.data(), decrypted.size());
+    EXPECT_EQ(decrypted, plain.stream);
+    EXPECT_EQ(encryptKeys.key0, keys.key0);  // both key streams ended in step
+}
+
+TEST_F(Deflate, ShortWriteGives101AndNothingIsWrittenAfterIt) {
+    std::vector<uint8_t> input = Concat({vxtest::TextBytes(200000, 81), vxtest::RandomBytes(100000, 82)});
+    for (size_t budget : {0u, 100u, 8191u, 8192u, 20000u, 100000u}) {
+        vxtest::DeflateOptions options;
+        options.writeBudget = budget;
+        DeflateRun run = DeflateMemory(input, 1, options);
+        EXPECT_EQ(run.status, 101) << budget;
+        EXPECT_EQ(run.outcome.compressedSize, 0u) << budget;
+        EXPECT_EQ(run.writesAfterFailure, 0) << budget;
+    }
+}
+
+TEST_F(Deflate, ReadFailureGives5AndCancelGives2926) {
+    std::vector<uint8_t> input = vxtest::TextBytes(300000, 91);
+    vxtest::DeflateOptions failing;
+    failing.failReadAt = 100000;
+    DeflateRun failed = DeflateMemory(input, 1, failing);
+    EXPECT_EQ(failed.status, 5);
+    EXPECT_EQ(failed.outcome.compressedSize, 0u);
+
+    failing.failReadAt = 0;
+    EXPECT_EQ(DeflateMemory(input, 1, failing).status, 5);
+
+    static int calls;
+    calls = 0;
+    vxtest::DeflateOptions cancelling;
+    cancelling.progress.proc = [](uint32_t, int32_t) -> int32_t { return ++calls < 3; };
+    DeflateRun cancelled = DeflateMemory(input, 1, cancelling);
+    EXPECT_EQ(cancelled.status, 2926);
+    EXPECT_EQ(cancelled.outcome.compressedSize, 0u);
+    EXPECT_EQ(calls, 3);
+}
+
+TEST_F(Deflate, ProgressIsReportedPerReadFromHalvedValues) {
+    static std::vector<std::pair<uint32_t, int32_t>> reports;
+    vxtest::DeflateOptions options;
+    options.progress.hostWord = 77;
+    options.progress.proc = [](uint32_t word, int32_t percent) -> int32_t {
+        reports.emplace_back(word, percent);
+        return 1;
+    };
+
+    reports.clear();
+    ASSERT_EQ(DeflateMemory({}, 1, options).status, 0);
+    ASSERT_EQ(reports.size(), 1u);  // one report even for an empty source
+    EXPECT_EQ(reports[0].first, 77u);
+
+    // 30 MB: the shares come from halved values and never pass 100.
+    reports.clear();
+    std::vector<uint8_t> input = Repeat('x', 30000000);
+    ASSERT_EQ(DeflateMemory(input, 1, options).status, 0);
+    ASSERT_GT(reports.size(), 2u);
+    int32_t last = -1;
+    for (const auto& r : reports) {
+        EXPECT_GE(r.second, last);
+        EXPECT_LE(r.second, 100);
+        last = r.second;
+    }
+    EXPECT_EQ(reports.back().second, 100);
+    // First read: 32,768 bytes of 30,000,000.
+    EXPECT_EQ(reports.front().second, 0);
+    // A read that ends at 25,165,824 bytes is reported from halves: 12,582,912 * 100 / 15,000,000.
+    bool sawHalved = false;
+    for (const auto& r : reports) sawHalved |= r.second == 83;
+    EXPECT_TRUE(sawHalved);
+}
+
+// The real path: source and output are file descriptors.
+TEST_F(Deflate, EntryReadsTheSourceFileAndWritesTheOutputFile) {
+    vxtest::TempDir dir;
+    std::vector<uint8_t> input = Concat({vxtest::TextBytes(150000, 101), vxtest::RandomBytes(40000, 102)});
+    vxtest::WriteFile(dir / "in", input);
+    ASSERT_TRUE(vardex::AllocateCompressorTables());
+    vardex::BuildCodeTables();
+    std::vector<uint8_t> buffer(8192);
+
+    for (int64_t budget : {int64_t{-1}, int64_t{5000}}) {
+        int in = vardex::platform::FileOpen(vxtest::EnginePath(dir / "in").c_str(), vardex::platform::OpenMode::ReadOnly);
+        int out = vardex::platform::FileOpen(vxtest::EnginePath(dir / "out").c_str(), vardex::platform::OpenMode::Create);
+        ASSERT_GE(in, 0);
+        ASSERT_GE(out, 0);
+        vardex::DeflateIo io;
+        io.source = in;
+        io.sourceSize = static_cast<uint32_t>(input.size());
+        io.output = out;
+        io.outputBuffer = buffer.data();
+        vardex::DeflateOutcome outcome;
+        engine().status = 0;
+        vardex::platform::SetWriteBudgetForTesting(budget);
+        uint16_t status = vardex::DeflateEntry(io, &outcome);
+        vardex::platform::SetWriteBudgetForTesting(-1);
+        vardex::platform::FileClose(in);
+        vardex::platform::FileClose(out);
+        if (budget < 0) {
+            ASSERT_EQ(status, 0);
+            std::vector<uint8_t> stream = vxtest::ReadFile(dir / "out");
+            EXPECT_EQ(outcome.compressedSize, stream.size());
+            EXPECT_EQ(stream, DeflateMemory(input, 1).stream);
+            std::vector<uint8_t> decoded;
+            ASSERT_TRUE(vxtest::ZlibInflate(stream, &decoded));
+            EXPECT_EQ(decoded, input);
+        } else {
+            EXPECT_EQ(status, 101);
+            EXPECT_EQ(engine().status, 101);
+            EXPECT_EQ(outcome.compressedSize, 0u);
+        }
+    }
 }
 
 }  // namespace

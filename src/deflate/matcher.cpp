@@ -296,6 +296,9 @@ int32_t WriteDescriptor(void* context, const void* buffer, uint32_t count) {
 
 uint16_t DeflateStream(const DeflateIo& io, const DeflateStreams& streams, DeflateOutcome* outcome) {
     *outcome = DeflateOutcome{};
+    // A status left by an earlier step must not stop this entry (or be
+    // reported as its result).
+    SetStatus(0);
     if (!gTables) {
         SetStatus(8);
         return Status();

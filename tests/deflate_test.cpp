@@ -556,4 +556,60 @@ TEST_F(Deflate, EntryReadsTheSourceFileAndWritesTheOutputFile) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// Golden output: the streams for a fixed corpus, pinned by their SHA-256 so
+// that no change of speed can change a single output bit unnoticed.
+// ---------------------------------------------------------------------------
+// The corpus is generated here (not by shared helpers) so it never drifts.
+std::vector<uint8_t> GoldenCorpus() {
+    uint32_t x = 0x2545F491;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    static const char* words[] = {"the ",    "local ",  "header ", "central ", "directory ", "of ",
+                                  "entry ",  "window ", "match ",  "deflate ", "block ",     "and ",
+                                  "stored ", "tree.\n", "code, ",  "length ",  "distance ",  "archive "};
+    std::vector<uint8_t> v;
+    while (v.size() < 150000) {
+        const char* w = words[next() % (sizeof words / sizeof *words)];
+        v.insert(v.end(), w, w + std::strlen(w));
+    }
+    for (int i = 0; i < 40000; ++i) v.push_back(static_cast<uint8_t>(next() >> 24));  // incompressible
+    for (int i = 0; i < 60000; ++i) {  // structured binary: small records with counters
+        uint32_t r = next();
+        v.push_back(static_cast<uint8_t>(i));
+        v.push_back(static_cast<uint8_t>(i >> 8));
+        v.push_back(static_cast<uint8_t>(r & 0x0F));
+        v.push_back(0);
+        if (i % 7 == 0) v.push_back(static_cast<uint8_t>(r >> 24));
+    }
+    v.insert(v.end(), 70000, 0xAA);  // a long run
+    for (int i = 0; i < 90000; ++i) v.push_back(static_cast<uint8_t>("abcdefgh"[next() % 8]));
+    return v;
+}
+
+TEST_F(Deflate, OutputForAFixedCorpusIsPinnedBitForBit) {
+    EXPECT_EQ(vxtest::Sha256::Of({'a', 'b', 'c'}),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::vector<uint8_t> corpus = GoldenCorpus();
+    const std::map<uint32_t, std::pair<size_t, std::string>> golden = {
+        {1, {258296, "0feb9870a9a33a47d43458027c06916f4db7733c66df369284619728d5e44231"}},
+        {2, {256549, "156e8c0fe30b64f589ca287dd59aa9ee8d1b052d0f1d2646bdbe84dbd5e9dadf"}},
+        {3, {254076, "683918a1504572618a06dbeb34875e375071935b01a83efcdad67e612358ab44"}},
+        {4, {253100, "6b1a27e6a0207a6472ee67929368fbd4ef21dfe2f5b3504a70327d35995aab27"}},
+    };
+    for (const auto& [level, expected] : golden) {
+        DeflateRun run = DeflateMemory(corpus, level);
+        ASSERT_EQ(run.status, 0);
+        std::vector<uint8_t> decoded;
+        ASSERT_TRUE(vxtest::ZlibInflate(run.stream, &decoded));
+        ASSERT_EQ(decoded, corpus);
+        EXPECT_EQ(run.stream.size(), expected.first) << "level " << level;
+        EXPECT_EQ(vxtest::Sha256::Of(run.stream), expected.second) << "level " << level;
+    }
+}
+
 }  // namespace

@@ -1,0 +1,377 @@
+// The extraction driver through its export: output paths (hostile names
+// included), host callbacks, the overwrite check and every status the
+// per-entry flow can end with.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "api/engine.h"
+#include "extract/extract.h"
+#include "support/test_support.h"
+#include "vardex32.h"
+
+using vardex::engine;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A small ZIP writer whose fields can be set to anything, bad ones included.
+struct Entry {
+    std::string name;
+    Bytes data;
+    uint16_t method = 0;  // 0 stored, 8 deflated (zlib); others store the data as it is
+    uint16_t versionNeeded = 20;
+    uint16_t flags = 0;
+    uint32_t externalAttributes = 0x20;
+    uint16_t time = 0x6C21;  // 13:33:02
+    uint16_t date = 0x5A8F;  // 2025-04-15
+    bool badCrc = false;
+    int64_t compressedSizeOverride = -1;
+    bool corruptDeflate = false;
+};
+
+void Put16(Bytes& b, uint16_t v) { b.push_back(static_cast<uint8_t>(v)), b.push_back(static_cast<uint8_t>(v >> 8)); }
+void Put32(Bytes& b, uint32_t v) { Put16(b, static_cast<uint16_t>(v)), Put16(b, static_cast<uint16_t>(v >> 16)); }
+
+Bytes Deflate(const Bytes& data) {
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    Bytes out(deflateBound(&z, data.size()) + 16);
+    z.next_in = const_cast<uint8_t*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+Bytes BuildZip(const std::vector<Entry>& entries) {
+    Bytes file, central;
+    for (const auto& e : entries) {
+        Bytes packed = e.method == 8 ? Deflate(e.data) : e.data;
+        if (e.corruptDeflate) packed[0] |= 0x06;  // block type 3
+        uint32_t crc = static_cast<uint32_t>(crc32(0, e.data.data(), static_cast<uInt>(e.data.size())));
+        if (e.badCrc) crc ^= 1;
+        uint32_t csize = e.compressedSizeOverride >= 0 ? static_cast<uint32_t>(e.compressedSizeOverride)
+                                                       : static_cast<uint32_t>(packed.size());
+        uint32_t offset = static_cast<uint32_t>(file.size());
+        auto common = [&](Bytes& b) {
+            Put16(b, e.versionNeeded);
+            Put16(b, e.flags);
+            Put16(b, e.method);
+            Put16(b, e.time);
+            Put16(b, e.date);
+            Put32(b, crc);
+            Put32(b, csize);
+            Put32(b, static_cast<uint32_t>(e.data.size()));
+            Put16(b, static_cast<uint16_t>(e.name.size()));
+            Put16(b, 0);
+        };
+        Put32(file, 0x04034B50);
+        common(file);
+        file.insert(file.end(), e.name.begin(), e.name.end());
+        file.insert(file.end(), packed.begin(), packed.end());
+
+        Put32(central, 0x02014B50);
+        Put16(central, 20);
+        common(central);
+        Put16(central, 0);  // comment
+        Put16(central, 0);  // disk
+        Put16(central, 0);  // internal attributes
+        Put32(central, e.externalAttributes);
+        Put32(central, offset);
+        central.insert(central.end(), e.name.begin(), e.name.end());
+    }
+    uint32_t centralOffset = static_cast<uint32_t>(file.size());
+    file.insert(file.end(), central.begin(), central.end());
+    Put32(file, 0x06054B50);
+    Put16(file, 0);
+    Put16(file, 0);
+    Put16(file, static_cast<uint16_t>(entries.size()));
+    Put16(file, static_cast<uint16_t>(entries.size()));
+    Put32(file, static_cast<uint32_t>(central.size()));
+    Put32(file, centralOffset);
+    Put16(file, 0);
+    return file;
+}
+
+Bytes Text(const char* s) { return Bytes(s, s + strlen(s)); }
+
+// What the host saw.
+struct Seen {
+    std::vector<std::string> names, outputs;
+    std::vector<WIN32_FIND_DATAA> archived;
+    int32_t replaceAnswer = 0;
+    int32_t progressAnswer = 1;
+};
+Seen g_seen;
+
+int32_t OnName(uint32_t, const char* from, const char* to) {
+    g_seen.names.push_back(from);
+    g_seen.outputs.push_back(to);
+    return 1;
+}
+int32_t OnReplace(uint32_t, WIN32_FIND_DATAA*, WIN32_FIND_DATAA* archived) {
+    g_seen.archived.push_back(*archived);
+    return g_seen.replaceAnswer;
+}
+int32_t OnProgress(uint32_t, int32_t) { return g_seen.progressAnswer; }
+
+class ExtractDriver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vxtest::ResetEngine();
+        g_seen = Seen{};
+        vxtest::Run("chmod -R u+w '" + dir_.path() + "'; rm -rf '" + Out() + "'");
+        mkdir(Out().c_str(), 0755);
+    }
+    void TearDown() override {
+        DoneZipFile();
+        // Read-only files left behind must not stop the temp dir's removal.
+        vxtest::Run("chmod -R u+w '" + dir_.path() + "'");
+    }
+    std::string Out() const { return dir_ / "out"; }
+    std::string OutFile(const std::string& rel) const { return Out() + "/" + rel; }
+
+    // Opens the archive and sets the output directory (callbacks after
+    // InitZipFile, which clears them).
+    void Open(const std::vector<Entry>& entries, bool usePaths = true) {
+        vxtest::WriteFile(dir_ / "t.zip", BuildZip(entries));
+        InitZipFile(vxtest::EnginePath(dir_ / "t.zip").c_str());
+        ASSERT_EQ(GetArchiveStatus(), 0);
+        SetOutputPath(vxtest::EnginePath(Out()).c_str());
+        if (usePaths)
+            arOptionsOn(arUsePaths);
+        else
+            arOptionsOff(arUsePaths);
+        SetSetFileNameProc(0, &OnName);
+    }
+    uint16_t Extract(FileMaskList* masks = nullptr) {
+        ExtractFileMaskListZip(masks);
+        return GetArchiveStatus();
+    }
+
+    vxtest::TempDir dir_;
+};
+
+TEST_F(ExtractDriver, OutputPathsStayInsideTheOutputDirectory) {
+    struct Case {
+        const char* stored;
+        bool usePaths;
+        const char* relative;
+        const char* expected;  // below the output directory; "" = nothing written
+    };
+    const Case cases[] = {
+        {"a/b/c.txt", false, "", "c.txt"},
+        {"a/b/c.txt", true, "", "a\\b\\c.txt"},
+        {"/lead.txt", true, "", "lead.txt"},
+        {"xyz/file", true, "xyz", "file"},
+        {"xyz/file", false, "xyz", ""},  // the cut is by length, on the bare name too: nothing left
+        {"abc", true, "xyz", "abc"},
+        {"../../etc/passwd", true, "", "etc\\passwd"},
+        {"../../etc/passwd", false, "", "passwd"},
+        {"/etc/cron.d/job", true, "", "etc\\cron.d\\job"},
+        {"C:\\Windows\\evil.dll", true, "", "Windows\\evil.dll"},
+        {"C:/evil.txt", true, "", "evil.txt"},
+        {"\\\\server\\share\\evil.txt", true, "", "evil.txt"},
+        {"//server/share/dir/evil.txt", true, "", "dir\\evil.txt"},
+        {"a/../../b.txt", true, "", "a\\b.txt"},
+        {"a/./b//c.txt", true, "", "a\\b\\c.txt"},
+        {"..\\..\\up.txt", true, "", "up.txt"},
+        {"d/C:evil.txt", true, "", "d\\evil.txt"},
+        {"..", true, "", ""},
+        {"../", false, "", ""},
+    };
+    SetOutputPath("OUT");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        engine().options = c.usePaths ? arUsePaths : 0;
+        SetRelativePath(c.relative);
+        char out[vardex::kPathField];
+        ASSERT_TRUE(vardex::BuildOutputPath(c.stored, out));
+        EXPECT_EQ(std::string(out), *c.expected ? std::string("OUT\\") + c.expected : "");
+    }
+    std::string longName(252, 'n');  // 4 + 252 characters
+    char out[vardex::kPathField];
+    EXPECT_FALSE(vardex::BuildOutputPath(longName.c_str(), out));
+}
+
+TEST_F(ExtractDriver, HostileNamesWriteNothingOutsideTheOutputDirectory) {
+    Open({{"../escaped.txt", Text("1")},
+          {"/tmp/../abs.txt", Text("2")},
+          {"C:\\drive.txt", Text("3")},
+          {"sub/../../../deep.txt", Text("4")}});
+    ASSERT_EQ(Extract(), 0);
+    EXPECT_FALSE(vxtest::FileExists(dir_ / "escaped.txt"));
+    EXPECT_FALSE(vxtest::FileExists(dir_ / "deep.txt"));
+    EXPECT_EQ(vxtest::ReadText(OutFile("escaped.txt")), "1");
+    EXPECT_EQ(vxtest::ReadText(OutFile("tmp/abs.txt")), "2");
+    EXPECT_EQ(vxtest::ReadText(OutFile("drive.txt")), "3");
+    EXPECT_EQ(vxtest::ReadText(OutFile("sub/deep.txt")), "4");
+}
+
+TEST_F(ExtractDriver, DirectoriesAreCreatedAndDirectoryEntriesSkippedSilently) {
+    Open({{"top/", {}, 0, 20, 0, 0x10}, {"top/mid/file.txt", Text("deep")}, {"flat.txt", Text("flat")}});
+    ASSERT_EQ(Extract(), 0);
+    EXPECT_EQ(vxtest::ReadText(OutFile("top/mid/file.txt")), "deep");
+    EXPECT_EQ(vxtest::ReadText(OutFile("flat.txt")), "flat");
+    const std::vector<std::string> names = {"\\top/mid/file.txt", "\\flat.txt"};
+    EXPECT_EQ(g_seen.names, names);
+    EXPECT_EQ(g_seen.outputs[0], vxtest::EnginePath(Out()) + "\\top\\mid\\file.txt");
+}
+
+TEST_F(ExtractDriver, WithoutPathsEveryFileLandsInTheOutputDirectory) {
+    Open({{"a/b/c.txt", Text("c")}, {"d/e.txt", Text("e")}}, false);
+    ASSERT_EQ(Extract(), 0);
+    EXPECT_EQ(vxtest::ReadText(OutFile("c.txt")), "c");
+    EXPECT_EQ(vxtest::ReadText(OutFile("e.txt")), "e");
+    EXPECT_FALSE(vxtest::FileExists(OutFile("a")));
+}
+
+TEST_F(ExtractDriver, OverwriteAnswersDecideEachExistingFile) {
+    struct Case {
+        int32_t answer;
+        uint16_t status;
+        const char* first;   // content of one.txt afterwards
+        bool secondWritten;  // two.txt (no file before) extracted
+    };
+    const Case cases[] = {
+        {0, 0, "new one", true},
+        {1, 0, "old", true},
+        {2, VX_CANCELLED, "old", false},
+        {7, 0, "new one", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        TearDown();
+        SetUp();
+        vxtest::WriteFile(OutFile("one.txt"), std::string("old"));
+        Open({{"one.txt", Text("new one")}, {"two.txt", Text("two")}});
+        SetOkToReplaceProc(0, &OnReplace);
+        g_seen.replaceAnswer = c.answer;
+        EXPECT_EQ(Extract(), c.status);
+        EXPECT_EQ(vxtest::ReadText(OutFile("one.txt")), c.first);
+        EXPECT_EQ(vxtest::FileExists(OutFile("two.txt")), c.secondWritten);
+        ASSERT_EQ(g_seen.archived.size(), 1u);  // asked only about the existing file
+        EXPECT_STREQ(g_seen.archived[0].cFileName, "one.txt");
+        EXPECT_EQ(g_seen.archived[0].nFileSizeLow, 7u);
+        EXPECT_EQ(g_seen.archived[0].dwFileAttributes, 0x20u);
+    }
+}
+
+TEST_F(ExtractDriver, ReadOnlyFileIsReplacedOnlyWhenTheHostSaysSo) {
+    vxtest::WriteFile(OutFile("ro.txt"), std::string("old"));
+    chmod(OutFile("ro.txt").c_str(), 0444);
+    Open({{"ro.txt", Text("new")}});
+    SetOkToReplaceProc(0, &OnReplace);
+    g_seen.replaceAnswer = 0;
+    ASSERT_EQ(Extract(), 0);
+    EXPECT_EQ(vxtest::ReadText(OutFile("ro.txt")), "new");
+
+    if (geteuid() == 0) GTEST_SKIP() << "root writes read-only files anyway";
+    chmod(OutFile("ro.txt").c_str(), 0444);
+    SetOkToReplaceProc(0, nullptr);
+    EXPECT_EQ(Extract(), VX_CANNOT_CREATE_OUTPUT);
+    EXPECT_EQ(vxtest::ReadText(OutFile("ro.txt")), "new");
+}
+
+TEST_F(ExtractDriver, FailingEntryStopsTheExtraction) {
+    struct Case {
+        const char* what;
+        Entry bad;
+        uint16_t status;
+        bool badFileKept;
+    };
+    Entry newer{"bad.txt", Text("x")};
+    newer.versionNeeded = 45;
+    Entry method7{"bad.txt", Text("x"), 7};
+    Entry crc{"bad.txt", Text("contents"), 8};
+    crc.badCrc = true;
+    Entry encrypted{"bad.txt", Text("0123456789abcdef")};
+    encrypted.flags = 1;
+    Entry damaged{"bad.txt", vxtest::TextBytes(20000, 3), 8};
+    damaged.corruptDeflate = true;
+    Entry truncated{"bad.txt", Text("short")};
+    truncated.compressedSizeOverride = 10'000'000;  // runs off the end of the file
+    const Case cases[] = {
+        {"version needed 4.5", newer, VX_UNSUPPORTED_ENTRY, false},
+        {"method 7", method7, VX_UNSUPPORTED_ENTRY, false},
+        {"CRC mismatch", crc, VX_CRC_MISMATCH, true},
+        {"encrypted without a password callback", encrypted, VX_CANNOT_DECRYPT, false},
+        {"damaged deflate data", damaged, VX_BAD_DATA, false},
+        {"data cut short", truncated, VX_FILE_ERROR, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        Open({{"before.txt", Text("b")}, c.bad, {"after.txt", Text("a")}});
+        SetCryptKey("any");
+        EXPECT_EQ(Extract(), c.status);
+        EXPECT_TRUE(vxtest::FileExists(OutFile("before.txt")));
+        EXPECT_EQ(vxtest::FileExists(OutFile("bad.txt")), c.badFileKept);
+        EXPECT_FALSE(vxtest::FileExists(OutFile("after.txt")));
+    }
+}
+
+TEST_F(ExtractDriver, NoMatchingEntryIsReported) {
+    Open({{"a.txt", Text("a")}});
+    FileMaskList masks;
+    InitFileMaskList(&masks);
+    AppendFileMask("*.doc", &masks);
+    EXPECT_EQ(Extract(&masks), VX_NOTHING_SELECTED);
+    DoneFileMaskList(&masks);
+    EXPECT_TRUE(g_seen.names.empty());
+}
+
+TEST_F(ExtractDriver, OutputPathTooLongIsRefused) {
+    std::string deep = dir_ / "out/" + std::string(200, 'd');
+    mkdir(deep.c_str(), 0755);
+    Open({{std::string(100, 'f') + ".txt", Text("x")}});
+    SetOutputPath(vxtest::EnginePath(deep).c_str());
+    EXPECT_EQ(Extract(), VX_CANNOT_CREATE_OUTPUT);
+    EXPECT_TRUE(g_seen.names.empty());
+}
+
+TEST_F(ExtractDriver, CancelDuringCopyDeletesTheFile) {
+    for (uint16_t method : {uint16_t{0}, uint16_t{8}}) {
+        SCOPED_TRACE(method);
+        TearDown();
+        SetUp();
+        Open({{"big.bin", vxtest::RandomBytes(100000, 1), method}});
+        SetSetProgressProc(0, &OnProgress);
+        g_seen.progressAnswer = 0;
+        EXPECT_EQ(Extract(), VX_CANCELLED);
+        EXPECT_FALSE(vxtest::FileExists(OutFile("big.bin")));
+    }
+}
+
+TEST_F(ExtractDriver, FileGetsTheEntryTimeAndAttributes) {
+    Entry e{"dated.txt", Text("x")};
+    e.externalAttributes = 0x21;  // read-only, archive
+    Open({e});
+    ASSERT_EQ(Extract(), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(OutFile("dated.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    struct tm t {};
+    localtime_r(&st.st_mtime, &t);
+    EXPECT_EQ(t.tm_year + 1900, 2025);
+    EXPECT_EQ(t.tm_mon + 1, 4);
+    EXPECT_EQ(t.tm_mday, 15);
+    EXPECT_EQ(t.tm_hour, 13);
+    EXPECT_EQ(t.tm_min, 33);
+    EXPECT_EQ(t.tm_sec, 2);
+}
+
+}  // namespace

@@ -97,6 +97,14 @@ def main():
             z.comment = b'seed'
         save(outdir, 'archive_fuzz', buf.getvalue())
 
+    # Names that try to leave the output directory; odd lengths use paths.
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, 'w') as z:
+        for name in ('../up.txt', 'a/../../up2.txt', '/abs.txt', 'C:/drive.txt', '\\\\srv\\share\\unc.txt'):
+            z.writestr(name, b'x')
+    data = buf.getvalue()
+    save(outdir, 'archive_fuzz', data + (b'' if len(data) % 2 else b'\0'))
+
 
 if __name__ == '__main__':
     main()

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/engine.h"
+#include "api/paths.h"
 #include "archive/archive.h"
 #include "support/test_support.h"
 
@@ -471,6 +472,32 @@ TEST_F(Archive, Utf8FlagDecidesHowNamesAreRead) {
     l.entries = {{"caf\x82.txt", "x", "", "", 0}, {"caf\xc3\xa9.txt", "y", "", "", vardex::kFlagUtf8Name}};
     ASSERT_EQ(OpenAndList(BuildArchive(l)), 0);
     EXPECT_EQ(Names(list_), (std::vector<std::string>{"caf\xc3\xa9.txt", "caf\xc3\xa9.txt"}));
+}
+
+TEST_F(Archive, OutOfMemoryAtAnyBlockStopsWithStatus8AndKeepsWholeNodes) {
+    Layout l;
+    for (const char* name : {"a", "b", "c"}) l.entries.push_back({name, "data", "XTRA", "note", 0});
+    l.archiveComment = "archive comment";
+    const std::string path = Write("a.zip", BuildArchive(l));
+    // Blocks in order: the archive comment, then extra field, comment and
+    // node of each entry.
+    for (int budget = 0; budget <= 10; ++budget) {
+        DoneZipFileList(&list_);
+        vxtest::ResetEngine();
+        arOptionsOn(arKeepComments);
+        InitZipFile(path.c_str());
+        ASSERT_EQ(GetArchiveStatus(), 0);
+        vardex::SetAllocationBudgetForTesting(budget);
+        const uint16_t status = List();
+        vardex::SetAllocationBudgetForTesting(-1);
+        EXPECT_EQ(status, budget == 10 ? 0 : VX_OUT_OF_MEMORY) << budget;
+        EXPECT_EQ(list_.count, budget == 0 ? 0 : (budget - 1) / 3) << budget;
+        for (ZipFileEntry* e = list_.first; e; e = e->next) {
+            ASSERT_NE(e->extra, nullptr);
+            ASSERT_NE(e->comment, nullptr);
+        }
+        DoneZipFile();
+    }
 }
 
 // --- damaged and hostile archives ------------------------------------------

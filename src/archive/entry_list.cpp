@@ -10,6 +10,7 @@
 
 #include "api/engine.h"
 #include "api/masks.h"
+#include "api/paths.h"
 #include "archive/archive.h"
 #include "platform/platform.h"
 
@@ -29,8 +30,9 @@ uint16_t Stop(uint16_t status) {
 ZipFileEntry* AddEntry(ZipFileList* list, const CentralFields& fields, const char* name, uint8_t* comment,
                        uint8_t* extra) {
     if (list->count == kMaxEntries) return nullptr;
-    auto* node = static_cast<ZipFileEntry*>(calloc(1, sizeof(ZipFileEntry)));
-    if (!node) return nullptr;
+    void* slot = nullptr;
+    if (!Allocate(&slot, sizeof(ZipFileEntry))) return nullptr;
+    auto* node = static_cast<ZipFileEntry*>(memset(slot, 0, sizeof(ZipFileEntry)));
     memcpy(FieldsOf(node), &fields, sizeof fields);
     CopyText(node->name, sizeof node->name, name);
     node->comment = comment;

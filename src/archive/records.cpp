@@ -29,8 +29,9 @@ uint16_t ReadOrSkipBlock(int fd, uint16_t length, bool keep, uint8_t** out) {
     *out = nullptr;
     if (length == 0) return 0;
     if (!keep) return platform::FileSeek(fd, length, SEEK_CUR) < 0 ? VX_FILE_ERROR : 0;
-    auto* block = static_cast<uint8_t*>(malloc(length));
-    if (!block) return VX_OUT_OF_MEMORY;
+    void* slot = nullptr;
+    if (!Allocate(&slot, length)) return VX_OUT_OF_MEMORY;
+    auto* block = static_cast<uint8_t*>(slot);
     if (!ReadExactly(fd, block, length)) {
         free(block);
         return VX_FILE_ERROR;
@@ -113,11 +114,12 @@ uint16_t ReadEndRecord() {
     a.end.centralOffset = Le32(raw + 12);
     a.end.commentLength = Le16(raw + 16);
     if (a.end.commentLength != 0) {
-        a.comment = static_cast<uint8_t*>(malloc(a.end.commentLength));
-        if (!a.comment) {
+        void* slot = nullptr;
+        if (!Allocate(&slot, a.end.commentLength)) {
             SetStatus(VX_OUT_OF_MEMORY);
             return VX_OUT_OF_MEMORY;
         }
+        a.comment = static_cast<uint8_t*>(slot);
         int32_t got = platform::FileRead(a.handle, a.comment, a.end.commentLength);
         if (got < 0) {
             ReleaseArchiveComment();

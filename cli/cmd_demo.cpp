@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "commands.h"
+#include "status_text.h"
+#include "support.h"
+#include "vardex32.h"
 
 namespace cli {
 
@@ -17,7 +20,8 @@ const char kDemoHelp[] =
     "\n"
     "Writes a small built-in example archive (text files, one Deflated, one\n"
     "Stored, a directory and an archive comment) into a new temporary directory,\n"
-    "lists it, and says what it did.  The directory is left for you to look at.\n";
+    "lists it, extracts it there with its directories, shows the extracted files\n"
+    "and says what it did.  The directory is left for you to look at.\n";
 
 namespace {
 
@@ -97,6 +101,54 @@ std::string MakeTempDir() {
     return buffer.data();
 }
 
+std::vector<std::string> g_extracted;
+
+int32_t VARDEX_CALL NoteExtracted(uint32_t, const char*, const char* to) {
+    std::string path = to;
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    g_extracted.push_back(path);
+    return 1;
+}
+
+// Extracts the whole archive below dir (directories kept); returns the exit status.
+int ExtractExample(const std::string& archive, const std::string& dir) {
+    InitZipFile(EnginePath(archive).c_str());
+    if (GetArchiveStatus() != 0) return ReportStatus(archive.c_str(), GetArchiveStatus());
+    SetOutputPath(EnginePath(dir).c_str());
+    arOptionsOn(arUsePaths);
+    SetSetFileNameProc(0, &NoteExtracted);
+    ExtractFileMaskListZip(nullptr);
+    const uint16_t status = GetArchiveStatus();
+    arOptionsOff(arUsePaths);
+    DoneZipFile();
+    return status == 0 ? 0 : ReportStatus(archive.c_str(), status);
+}
+
+// Prints a file's size and its first lines.
+void ShowFile(const std::string& path, const std::string& dir) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) {
+        printf("   %s: missing\n", path.c_str());
+        return;
+    }
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    fclose(f);
+    const std::string shown = path.compare(0, dir.size() + 1, dir + "/") == 0 ? path.substr(dir.size() + 1) : path;
+    printf("   %s (%zu bytes)\n", Printable(shown).c_str(), text.size());
+    size_t start = 0;
+    for (int line = 0; line < 3 && start < text.size(); ++line) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        printf("      | %s\n", Printable(std::string_view(text).substr(start, end - start)).c_str());
+        start = end + 1;
+    }
+    if (start < text.size()) printf("      | ...\n");
+}
+
 }  // namespace
 
 int RunDemo(int argc, char**) {
@@ -120,6 +172,17 @@ int RunDemo(int argc, char**) {
     printf("2. Its entries, as \"vardex list %s\" shows them:\n\n", archive.c_str());
     fflush(stdout);
     if (const int status = ListArchive(archive, {}); status != 0) return status;
+
+    const std::string extracted = dir + "/extracted";
+    printf("\n3. Extracted with its directories, as \"vardex extract %s -d %s --paths\" does:\n\n",
+           archive.c_str(), extracted.c_str());
+    if (mkdir(extracted.c_str(), 0777) != 0) {
+        perror("vardex: demo: cannot create the extraction directory");
+        return 1;
+    }
+    g_extracted.clear();
+    if (const int status = ExtractExample(archive, extracted + "/"); status != 0) return status;
+    for (const std::string& path : g_extracted) ShowFile(path, extracted);
 
     printf("\nThe files are left in %s.\n", dir.c_str());
     return 0;

@@ -1,0 +1,89 @@
+// The vardex command line: dispatch, help, failure reporting, list and demo.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/test_support.h"
+
+using vxtest::TempDir;
+
+namespace {
+
+std::string Vardex() { return "'" + vxtest::BinaryDir() + "/vardex'"; }
+
+// Runs vardex with the arguments; stdout and stderr apart.
+int RunCli(const std::string& args, std::string* out, std::string* err, const TempDir& dir) {
+    const std::string errFile = dir / "stderr.txt";
+    const int status = vxtest::Run("(" + Vardex() + " " + args + " 2>'" + errFile + "')", out);
+    *err = vxtest::ReadText(errFile);
+    return status;
+}
+
+TEST(Cli, HelpDescribesEveryCommand) {
+    TempDir dir;
+    std::string out, err;
+    ASSERT_EQ(RunCli("--help", &out, &err, dir), 0);
+    for (const char* command : {"list", "extract", "add", "delete", "sfx", "demo"}) {
+        EXPECT_NE(out.find(std::string("  ") + command + " "), std::string::npos) << command;
+        std::string help;
+        EXPECT_EQ(RunCli(std::string(command) + " --help", &help, &err, dir), 0) << command;
+        EXPECT_EQ(help.rfind(std::string("usage: vardex ") + command, 0), 0u) << help;
+    }
+    EXPECT_EQ(RunCli("", &out, &err, dir), 2);
+    EXPECT_EQ(RunCli("frobnicate", &out, &err, dir), 2);
+    EXPECT_NE(err.find("unknown command"), std::string::npos);
+}
+
+TEST(Cli, FailureNamesTheStatusInWordsOnOneLine) {
+    TempDir dir;
+    vxtest::WriteFile(dir / "text.zip", std::string(500, 'x'));
+    vxtest::WriteFile(dir / "ok.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    struct Case {
+        std::string args;
+        std::string words;
+    } cases[] = {
+        {"list '" + (dir / "text.zip") + "'", "not a ZIP archive (no end of central directory record) (status 9966)"},
+        {"list '" + (dir / "missing.zip") + "'", "(status 5)"},
+        {"list '" + (dir / "ok.zip") + "' '*.txt'", "nothing selected (no entry matches) (status 19906)"},
+    };
+    for (const Case& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(RunCli(c.args, &out, &err, dir), 1) << c.args;
+        EXPECT_NE(err.find(c.words), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    }
+    // An archive without entries lists as empty.
+    std::string out, err;
+    EXPECT_EQ(RunCli("list '" + (dir / "ok.zip") + "'", &out, &err, dir), 0) << err;
+    EXPECT_NE(out.find("0 entries"), std::string::npos) << out;
+}
+
+TEST(Cli, ListMarksEncryptedEntriesAndMasksSelectByDirectory) {
+    ASSERT_TRUE(vxtest::HaveTool("zip"));
+    TempDir dir;
+    vxtest::WriteFile(dir / "a.txt", std::string("plain\n"));
+    vxtest::Run("mkdir '" + (dir / "d") + "'");
+    vxtest::WriteFile(dir / "d/b.txt", std::string("secret\n"));
+    ASSERT_EQ(vxtest::Run("cd '" + dir.path() + "' && zip -q x.zip a.txt && zip -q -P pw x.zip d/b.txt"), 0);
+    std::string out, err;
+    ASSERT_EQ(RunCli("list '" + (dir / "x.zip") + "' 'd/*.txt'", &out, &err, dir), 0) << err;
+    EXPECT_EQ(out.find("a.txt"), std::string::npos) << out;
+    EXPECT_NE(out.find("*  d/b.txt"), std::string::npos) << out;
+    EXPECT_NE(out.find("1 entry"), std::string::npos) << out;
+}
+
+TEST(Cli, DemoWritesAndListsItsExample) {
+    TempDir dir;
+    std::string out, err;
+    ASSERT_EQ(vxtest::Run("TMPDIR='" + dir.path() + "' " + Vardex() + " demo", &out), 0) << out;
+    for (const char* expected : {"README.txt", "docs/", "docs/hello.txt", "Deflated", "Stored", "4 entries",
+                                 "Vardex example archive"})
+        EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
+    // The example is a valid archive for an independent reader.
+    std::string found;
+    ASSERT_EQ(vxtest::Run("ls '" + dir.path() + "'/vardex-demo-*/example.zip", &found), 0);
+    found.pop_back();
+    EXPECT_EQ(vxtest::Run("unzip -tq '" + found + "'"), 0);
+}
+
+}  // namespace

@@ -336,6 +336,26 @@ TEST(Unreduce, DecodingStopsAtTheSizeButAFinalRunIsWrittenInFull) {
     EXPECT_EQ(d.out, Bytes(19, 'A'));
 }
 
+int g_progressCalls = 0;
+int32_t CancelOnce(uint32_t, int32_t) { return g_progressCalls++ == 0 ? 0 : 1; }
+
+TEST(Unreduce, HostCancelEndsDecodingAndStays) {
+    // A few input bytes per 273 output bytes: the first input block alone
+    // fills the output buffer many times.  The cancel at the first flush must
+    // survive the flushes that would follow it.
+    Bytes symbols = {'A'};
+    for (int i = 0; i < 2000; ++i)
+        for (uint8_t b : {144, 0x0F, 255, 0}) symbols.push_back(static_cast<uint8_t>(b));
+    ResetEngine();
+    g_progressCalls = 0;
+    vardex::engine().progressProc = {0, CancelOnce};
+    Decoded d = Decode(5, RawReduce(symbols), 2000 * 273 + 1);
+    vardex::engine().progressProc = {};
+    EXPECT_EQ(d.status, VX_CANCELLED);
+    EXPECT_EQ(g_progressCalls, 1);
+    EXPECT_LE(d.out.size(), 8192u);
+}
+
 TEST(Unreduce, FollowerCountAbove32EndsDecoding) {
     BitWriter w;
     w.Put(33, 6);  // set 255

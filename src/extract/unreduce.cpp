@@ -93,7 +93,9 @@ void Decode(const FollowerSet* sets, unsigned factor) {
     unsigned state = 0;
     unsigned v = 0;
     unsigned length = 0;
-    while (static_cast<int32_t>(st.written) < size) {
+    // A failed write or a host cancel ends decoding at once: a later flush
+    // that succeeded would otherwise overwrite the status code with 0.
+    while (static_cast<int32_t>(st.written) < size && Status() == 0) {
         uint8_t c = NextByte(sets[previous]);
         previous = c;
         if (st.endOfInput) return;

@@ -1,0 +1,82 @@
+// vardex extract and the extracting part of vardex demo, run as a user
+// would, without a terminal (setsid detaches from any controlling one).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/test_support.h"
+
+using vxtest::TempDir;
+
+namespace {
+
+// Runs vardex without a controlling terminal; stdout and stderr apart.
+int Vardex(const std::string& args, const TempDir& dir, std::string* out = nullptr, std::string* err = nullptr) {
+    const std::string errFile = dir / "stderr.txt";
+    std::string o;
+    const int status = vxtest::Run("(cd '" + dir.path() + "' && setsid '" + vxtest::BinaryDir() + "/vardex' " + args +
+                                       " </dev/null 2>'" + errFile + "')",
+                                   &o);
+    if (out) *out = o;
+    if (err) *err = vxtest::ReadText(errFile);
+    return status;
+}
+
+class CliExtract : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(vxtest::HaveTool("zip"));
+        vxtest::Run("mkdir -p '" + (dir_ / "src/d") + "'");
+        vxtest::WriteFile(dir_ / "src/a.txt", std::string("plain\n"));
+        vxtest::WriteFile(dir_ / "src/d/b.txt", std::string("secret\n"));
+        ASSERT_EQ(vxtest::Run("cd '" + (dir_ / "src") + "' && zip -q ../x.zip a.txt && zip -q -P pw ../x.zip d/b.txt"),
+                  0);
+    }
+    TempDir dir_;
+};
+
+TEST_F(CliExtract, ExtractsWithAndWithoutDirectories) {
+    std::string out, err;
+    ASSERT_EQ(Vardex("extract x.zip -d flat --password pw", dir_, &out, &err), 0) << err;
+    EXPECT_EQ(vxtest::ReadText(dir_ / "flat/a.txt"), "plain\n");
+    EXPECT_EQ(vxtest::ReadText(dir_ / "flat/b.txt"), "secret\n");
+    ASSERT_EQ(Vardex("extract x.zip -d tree/deep --paths --password pw 'd/*.txt'", dir_, &out, &err), 0) << err;
+    EXPECT_EQ(vxtest::ReadText(dir_ / "tree/deep/d/b.txt"), "secret\n");
+    EXPECT_FALSE(vxtest::FileExists(dir_ / "tree/deep/a.txt"));
+}
+
+TEST_F(CliExtract, WrongOrMissingPasswordWithoutTerminalFailsInWords) {
+    for (const char* password : {"--password wrong", ""}) {
+        SCOPED_TRACE(password);
+        std::string err;
+        EXPECT_EQ(Vardex(std::string("extract x.zip -d o --overwrite ") + password, dir_, nullptr, &err), 1);
+        EXPECT_NE(err.find("(status 9961)"), std::string::npos) << err;
+        EXPECT_FALSE(vxtest::FileExists(dir_ / "o/b.txt"));
+    }
+}
+
+TEST_F(CliExtract, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
+    vxtest::Run("mkdir '" + (dir_ / "o") + "'");
+    vxtest::WriteFile(dir_ / "o/a.txt", std::string("mine\n"));
+    std::string err;
+    EXPECT_EQ(Vardex("extract x.zip -d o --password pw --skip-existing", dir_, nullptr, &err), 0) << err;
+    EXPECT_EQ(vxtest::ReadText(dir_ / "o/a.txt"), "mine\n");
+    // No terminal to ask: kept, and said so.
+    EXPECT_EQ(Vardex("extract x.zip -d o --password pw", dir_, nullptr, &err), 0) << err;
+    EXPECT_EQ(vxtest::ReadText(dir_ / "o/a.txt"), "mine\n");
+    EXPECT_NE(err.find("kept"), std::string::npos) << err;
+    EXPECT_EQ(Vardex("extract x.zip -d o --password pw --overwrite", dir_, nullptr, &err), 0) << err;
+    EXPECT_EQ(vxtest::ReadText(dir_ / "o/a.txt"), "plain\n");
+    EXPECT_EQ(Vardex("extract x.zip --overwrite --skip-existing", dir_, nullptr, &err), 2);
+}
+
+TEST(CliDemo, ExtractsTheExampleAndShowsTheFiles) {
+    TempDir dir;
+    std::string out;
+    ASSERT_EQ(vxtest::Run("TMPDIR='" + dir.path() + "' '" + vxtest::BinaryDir() + "/vardex' demo", &out), 0) << out;
+    EXPECT_NE(out.find("Hello from a Stored entry."), std::string::npos) << out;
+    std::string found;
+    ASSERT_EQ(vxtest::Run("ls '" + dir.path() + "'/vardex-demo-*/extracted/docs/numbers.txt", &found), 0) << found;
+}
+
+}  // namespace

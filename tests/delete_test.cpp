@@ -88,7 +88,7 @@ TEST_F(DeleteTest, KeptEntriesPrefixCommentsAndExtraFieldsSurvive) {
     const std::vector<uint8_t> now = ReadFile(archive);
     EXPECT_TRUE(std::equal(original.begin(), original.begin() + 5000, now.begin()));
     std::string out;
-    EXPECT_EQ(vxtest::Run("unzip -t " + archive, &out), 0) << out;
+    EXPECT_EQ(Sh("unzip -t " + archive, &out), 0) << out;
     EXPECT_EQ(out.find("warning"), std::string::npos) << out;
     // Comments and extra fields of what stayed are as they were.
     std::string expected;

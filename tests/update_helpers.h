@@ -37,6 +37,10 @@ private:
     FileMaskList list_;
 };
 
+// Run() under a name that test bodies (members of testing::Test, which has
+// its own Run) can call.
+inline int Sh(const std::string& command, std::string* output = nullptr) { return Run(command, output); }
+
 inline std::string Quote(const std::string& s) {
     std::string out = "'";
     for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -256,7 +256,7 @@ TEST_F(Archive, CommentOfSignatureAcrossWindowsIsReadWhole) {
     l.archiveComment = "a 44-byte comment: 0123456789 abcdefghijklmn";
     ASSERT_EQ(l.archiveComment.size(), 44u);
     ASSERT_EQ(OpenAndList(BuildArchive(l)), 0);
-    EXPECT_EQ(list_.count, 3);
+    EXPECT_EQ(+list_.count, 3);
     ASSERT_NE(engine().archive.comment, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(engine().archive.comment), engine().archive.end.commentLength),
               l.archiveComment);
@@ -382,15 +382,15 @@ TEST_F(Archive, ListHoldsEveryEntryInDirectoryOrderWithItsFields) {
     l.prefix = "XYZ";
     ASSERT_EQ(OpenAndList(BuildArchive(l)), 0);
     EXPECT_EQ(Names(list_), (std::vector<std::string>{"one.txt", "dir/two.txt", "three.bin"}));
-    EXPECT_EQ(list_.count, 3);
-    EXPECT_EQ(list_.last->next, nullptr);
+    EXPECT_EQ(+list_.count, 3);
+    EXPECT_EQ(+list_.last->next, nullptr);
     const ZipFileEntry* second = list_.first->next;
-    EXPECT_EQ(second->versionMadeBy, 20);
-    EXPECT_EQ(second->crc32, 0x12345678u);
-    EXPECT_EQ(second->uncompressedSize, 6u);
-    EXPECT_EQ(second->externalAttributes, 0x20u);
-    EXPECT_EQ(second->localHeaderOffset, 3u + 30 + 7 + 5);
-    EXPECT_EQ(second->selected, 1);
+    EXPECT_EQ(+second->versionMadeBy, 20);
+    EXPECT_EQ(+second->crc32, 0x12345678u);
+    EXPECT_EQ(+second->uncompressedSize, 6u);
+    EXPECT_EQ(+second->externalAttributes, 0x20u);
+    EXPECT_EQ(+second->localHeaderOffset, 3u + 30 + 7 + 5);
+    EXPECT_EQ(+second->selected, 1);
 }
 
 TEST_F(Archive, MasksSelectEntriesAndNothingSelectedIs19906) {
@@ -398,8 +398,8 @@ TEST_F(Archive, MasksSelectEntriesAndNothingSelectedIs19906) {
     EXPECT_EQ(Names(list_), (std::vector<std::string>{"one.txt"}));  // "dir/two.txt" has a directory
     DoneZipFileList(&list_);
     EXPECT_EQ(List({"*.none"}), VX_NOTHING_SELECTED);
-    EXPECT_EQ(list_.count, 0);
-    EXPECT_EQ(list_.first, nullptr);
+    EXPECT_EQ(+list_.count, 0);
+    EXPECT_EQ(+list_.first, nullptr);
 
     DoneZipFile();
     Layout empty;
@@ -409,7 +409,7 @@ TEST_F(Archive, MasksSelectEntriesAndNothingSelectedIs19906) {
 TEST_F(Archive, BuildingTwiceAppendsASecondCopy) {
     ASSERT_EQ(OpenAndList(BuildArchive(ThreeEntries())), 0);
     ASSERT_EQ(List(), 0);
-    EXPECT_EQ(list_.count, 6);
+    EXPECT_EQ(+list_.count, 6);
     EXPECT_EQ(Names(list_)[3], "one.txt");
 }
 
@@ -420,7 +420,7 @@ TEST_F(Archive, CountFieldsThatDisagreeAreIgnored) {
         Layout l = ThreeEntries();
         l.countOverride = count;
         EXPECT_EQ(OpenAndList(BuildArchive(l)), 0) << count;
-        EXPECT_EQ(list_.count, 3) << count;
+        EXPECT_EQ(+list_.count, 3) << count;
     }
 }
 
@@ -429,13 +429,13 @@ TEST_F(Archive, LongNameKeeps255BytesAndTheFieldsBehindItStayInPlace) {
     l.entries = {{std::string(300, 'n'), "data", "EXTRA", "the comment", 0}, {"next.txt", "x", "", "", 0}};
     arOptionsOn(arKeepComments);
     ASSERT_EQ(OpenAndList(BuildArchive(l)), 0);
-    ASSERT_EQ(list_.count, 2);
+    ASSERT_EQ(+list_.count, 2);
     const ZipFileEntry* e = list_.first;
     EXPECT_EQ(std::string(e->name), std::string(255, 'n'));
-    EXPECT_EQ(e->nameLength, 300);
-    ASSERT_NE(e->extra, nullptr);
+    EXPECT_EQ(+e->nameLength, 300);
+    ASSERT_NE(+e->extra, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(e->extra), e->extraLength), "EXTRA");
-    ASSERT_NE(e->comment, nullptr);
+    ASSERT_NE(+e->comment, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(e->comment), e->commentLength), "the comment");
     EXPECT_STREQ(e->next->name, "next.txt");
 }
@@ -448,9 +448,9 @@ TEST_F(Archive, CommentsAndExtraFieldsAreKeptOnlyWhenAsked) {
 
     arOptionsOff(arKeepComments);
     ASSERT_EQ(OpenAndList(bytes), 0);
-    EXPECT_EQ(list_.first->comment, nullptr);
-    EXPECT_EQ(list_.first->commentLength, 4);
-    ASSERT_NE(list_.first->extra, nullptr);  // InitZipFile turned arKeepExtraFields on
+    EXPECT_EQ(+list_.first->comment, nullptr);
+    EXPECT_EQ(+list_.first->commentLength, 4);
+    ASSERT_NE(+list_.first->extra, nullptr);  // InitZipFile turned arKeepExtraFields on
     EXPECT_NE(engine().archive.comment, nullptr);
     DoneZipFileList(&list_);
 
@@ -459,9 +459,9 @@ TEST_F(Archive, CommentsAndExtraFieldsAreKeptOnlyWhenAsked) {
     engine().options &= static_cast<uint16_t>(~arKeepExtraFields);
     arOptionsOn(arKeepComments);
     ASSERT_EQ(List(), 0);
-    EXPECT_EQ(list_.first->extra, nullptr);
-    EXPECT_EQ(list_.first->extraLength, 2);
-    ASSERT_NE(list_.first->comment, nullptr);
+    EXPECT_EQ(+list_.first->extra, nullptr);
+    EXPECT_EQ(+list_.first->extraLength, 2);
+    ASSERT_NE(+list_.first->comment, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(list_.first->comment), 4), "note");
     EXPECT_EQ(engine().archive.comment, nullptr);
     EXPECT_EQ(engine().archive.end.commentLength, 12);
@@ -491,10 +491,10 @@ TEST_F(Archive, OutOfMemoryAtAnyBlockStopsWithStatus8AndKeepsWholeNodes) {
         const uint16_t status = List();
         vardex::SetAllocationBudgetForTesting(-1);
         EXPECT_EQ(status, budget == 10 ? 0 : VX_OUT_OF_MEMORY) << budget;
-        EXPECT_EQ(list_.count, budget == 0 ? 0 : (budget - 1) / 3) << budget;
+        EXPECT_EQ(+list_.count, budget == 0 ? 0 : (budget - 1) / 3) << budget;
         for (ZipFileEntry* e = list_.first; e; e = e->next) {
-            ASSERT_NE(e->extra, nullptr);
-            ASSERT_NE(e->comment, nullptr);
+            ASSERT_NE(+e->extra, nullptr);
+            ASSERT_NE(+e->comment, nullptr);
         }
         DoneZipFile();
     }
@@ -564,7 +564,7 @@ TEST_F(Archive, DamagedDirectoriesStopWithAStatusAndNoGarbage) {
         vxtest::ResetEngine();
         EXPECT_EQ(OpenAndList(c.bytes), c.status) << c.what;
         EXPECT_EQ(Names(list_), c.names) << c.what;
-        EXPECT_EQ(list_.count, c.names.size()) << c.what;
+        EXPECT_EQ(+list_.count, c.names.size()) << c.what;
         DoneZipFile();
     }
 }
@@ -574,7 +574,7 @@ TEST_F(Archive, ArchiveCommentCutShortByTheFileKeepsWhatIsThere) {
     l.archiveComment = "only this";
     l.commentLengthOverride = 500;
     ASSERT_EQ(OpenAndList(BuildArchive(l)), 0);
-    EXPECT_EQ(list_.count, 3);
+    EXPECT_EQ(+list_.count, 3);
     EXPECT_EQ(engine().archive.end.commentLength, 9);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(engine().archive.comment), 9), "only this");
 }
@@ -583,7 +583,7 @@ TEST_F(Archive, ListStopsBeforeIts16BitCountWouldWrap) {
     Layout l;
     l.entries.resize(65536, Entry{"e", "", "", "", 0});
     ASSERT_EQ(OpenAndList(BuildArchive(l)), VX_BAD_DATA);
-    EXPECT_EQ(list_.count, 65535);
+    EXPECT_EQ(+list_.count, 65535);
 }
 
 // --- adding and removing nodes -------------------------------------------
@@ -608,13 +608,13 @@ TEST_F(Archive, RemoveEntryRepairsTheList) {
         auto nodes = make(c.size);
         vardex::RemoveEntry(&list_, nodes[c.removed]);
         EXPECT_EQ(Names(list_), c.left);
-        EXPECT_EQ(list_.count, c.left.size());
+        EXPECT_EQ(+list_.count, c.left.size());
         if (c.left.empty()) {
-            EXPECT_EQ(list_.first, nullptr);
-            EXPECT_EQ(list_.last, nullptr);
+            EXPECT_EQ(+list_.first, nullptr);
+            EXPECT_EQ(+list_.last, nullptr);
         } else {
             EXPECT_EQ(std::string(list_.last->name), c.left.back());
-            EXPECT_EQ(list_.last->next, nullptr);
+            EXPECT_EQ(+list_.last->next, nullptr);
         }
     }
     // A node of another list is ignored.
@@ -622,7 +622,7 @@ TEST_F(Archive, RemoveEntryRepairsTheList) {
     ZipFileList other{nullptr, nullptr, 0};
     ZipFileEntry* stranger = vardex::AddEntry(&other, fields, "x", nullptr, nullptr);
     vardex::RemoveEntry(&list_, stranger);
-    EXPECT_EQ(list_.count, 2);
+    EXPECT_EQ(+list_.count, 2);
     DoneZipFileList(&other);
 }
 

@@ -346,7 +346,16 @@ TEST_F(Archive, DoneZipFileRemovesOnlyTheEmptyFileItHolds) {
     EXPECT_FALSE(vxtest::FileExists(dir_ / "empty.zip"));
     EXPECT_TRUE(vxtest::FileExists(dir_ / "earlier.zip"));
 
-    // No archive held: the archive path is tested again; an empty path does nothing.
+    // A failed open forgets the earlier archive: emptied since, it stays.
+    InitZipFile(earlier.c_str());
+    DoneZipFile();
+    vxtest::WriteFile(dir_ / "earlier.zip", Bytes{});
+    InitZipFile(Write("text.zip", Bytes(100, 'x')).c_str());
+    EXPECT_EQ(GetArchiveStatus(), VX_NOT_AN_ARCHIVE);
+    DoneZipFile();
+    EXPECT_TRUE(vxtest::FileExists(dir_ / "earlier.zip"));
+
+    // No archive held and an empty path: nothing happens.
     vxtest::ResetEngine();
     DoneZipFile();
     EXPECT_EQ(engine().archive.handle, -1);

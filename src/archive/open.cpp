@@ -17,6 +17,7 @@
 #include "archive/archive.h"
 #include "extract/extract.h"
 #include "platform/platform.h"
+#include "update/update.h"
 
 namespace vardex {
 
@@ -132,6 +133,9 @@ void OpenArchive(const char* path) {
     // first open in the process, before the archive is opened.
     if (!e.overwriteCheck) e.overwriteCheck = &OverwriteCheck;
     ReleaseHeldArchive();
+    // The name of an earlier archive goes too: after a failed open,
+    // DoneZipFile must not test (and perhaps remove) a file it no longer holds.
+    a.path[0] = '\0';
     a.cachedEndPos = -1;
     a.firstEntryOffset = 0;
     if (!path) path = "";
@@ -141,13 +145,19 @@ void OpenArchive(const char* path) {
 
     a.handle = platform::FileOpen(path, platform::OpenMode::ReadOnly);
     if (a.handle < 0) {
+        // A rewrite interrupted between moving the archive aside and
+        // creating the new one leaves only the backup.
+        if (RecoverInterruptedRewrite(path)) return OpenArchive(path);
         SetStatus(VX_FILE_ERROR);
         return;
     }
     SetStatus(0);
     if (SearchEndRecord() != 0) {
+        const uint16_t status = Status();
         platform::FileSeek(a.handle, 0, SEEK_SET);
         ReleaseHeldArchive();
+        // A rewrite interrupted before its end record: the backup is the archive.
+        if (status == VX_NOT_AN_ARCHIVE && RecoverInterruptedRewrite(path)) return OpenArchive(path);
         return;
     }
     CopyText(a.path, sizeof a.path, path);

@@ -556,6 +556,90 @@ TEST_F(Deflate, EntryReadsTheSourceFileAndWritesTheOutputFile) {
     }
 }
 
+// An entry whose compressed data passes 256 MiB (2^31 bits) still reports its
+// true size: the bit total is counted in 64 bits.
+TEST_F(Deflate, EntryOver256MiBReportsItsTrueCompressedSize) {
+    const char* sanitized = std::getenv("VARDEX_SANITIZED");
+    if (sanitized && std::string(sanitized) == "1") GTEST_SKIP() << "too slow under the sanitizers";
+
+    vxtest::TempDir dir;
+    const std::string inPath = dir / "big.bin";
+    const uint64_t size = 300000000;  // incompressible bytes, written in pieces of 1 MiB
+    uLong crc = crc32(0, nullptr, 0);
+    {
+        FILE* f = std::fopen(inPath.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::vector<uint64_t> piece((1 << 20) / 8);
+        uint64_t x = 0x9E3779B97F4A7C15ull;
+        for (uint64_t done = 0; done < size;) {
+            for (auto& w : piece) {
+                x ^= x << 13;
+                x ^= x >> 7;
+                x ^= x << 17;
+                w = x;
+            }
+            size_t n = static_cast<size_t>(std::min<uint64_t>(size - done, 1 << 20));
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(n));
+            ASSERT_EQ(std::fwrite(piece.data(), 1, n, f), n);
+            done += n;
+        }
+        std::fclose(f);
+    }
+
+    ASSERT_TRUE(vardex::AllocateCompressorTables());
+    vardex::BuildCodeTables();
+    namespace pf = vardex::platform;
+    int in = pf::FileOpen(vxtest::EnginePath(inPath).c_str(), pf::OpenMode::ReadOnly);
+    int out = pf::FileOpen(vxtest::EnginePath(dir / "big.deflate").c_str(), pf::OpenMode::Create);
+    ASSERT_GE(in, 0);
+    ASSERT_GE(out, 0);
+    std::vector<uint8_t> buffer(8192);
+    vardex::DeflateIo io;
+    io.source = in;
+    io.sourceSize = static_cast<uint32_t>(size);
+    io.output = out;
+    io.outputBuffer = buffer.data();
+    vardex::DeflateOutcome outcome;
+    uint16_t status = vardex::DeflateEntry(io, &outcome);
+    int64_t written = pf::FileLength(out);
+    pf::FileClose(in);
+    pf::FileClose(out);
+    pf::FileRemove(vxtest::EnginePath(inPath).c_str());
+
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(outcome.crc, crc);
+    EXPECT_GT(outcome.compressedSize, uint64_t{1} << 28);
+    EXPECT_EQ(outcome.compressedSize, static_cast<uint64_t>(written));
+
+    // And the stream is sound: zlib decodes it to the same length and CRC.
+    FILE* f = std::fopen((dir / "big.deflate").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    z_stream z{};
+    ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+    std::vector<uint8_t> input(1 << 20), output(1 << 20);
+    uLong decodedCrc = crc32(0, nullptr, 0);
+    uint64_t decoded = 0;
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        if (z.avail_in == 0) {
+            z.avail_in = static_cast<uInt>(std::fread(input.data(), 1, input.size(), f));
+            z.next_in = input.data();
+            if (z.avail_in == 0) break;
+        }
+        z.next_out = output.data();
+        z.avail_out = static_cast<uInt>(output.size());
+        rc = inflate(&z, Z_NO_FLUSH);
+        size_t n = output.size() - z.avail_out;
+        decodedCrc = crc32(decodedCrc, output.data(), static_cast<uInt>(n));
+        decoded += n;
+    }
+    inflateEnd(&z);
+    std::fclose(f);
+    EXPECT_EQ(rc, Z_STREAM_END);
+    EXPECT_EQ(decoded, size);
+    EXPECT_EQ(decodedCrc, crc);
+}
+
 // ---------------------------------------------------------------------------
 // Golden output: the streams for a fixed corpus, pinned by their SHA-256 so
 // that no change of speed can change a single output bit unnoticed.

@@ -372,3 +372,33 @@ TEST(UpdateNames, NamesWithoutCp437FormAreWrittenAsUtf8) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UpdateTest, InterruptedRewriteIsRecoveredFromTheBackupOnOpen) {
+    // The states a crash can leave: the archive moved aside and nothing (or
+    // a partial new archive) under its name.
+    const std::vector<uint8_t> partial(original.begin(), original.begin() + 100);
+    for (int state = 0; state < 3; ++state) {
+        SCOPED_TRACE(state);
+        std::rename(archive.c_str(), (tmp / "py.!!!").c_str());
+        if (state == 1) WriteFile(archive, partial);
+        if (state == 2) WriteFile(archive, std::vector<uint8_t>{});
+        ResetEngine();
+        InitZipFile(EnginePath(archive).c_str());
+        EXPECT_EQ(GetArchiveStatus(), 0);
+        DoneZipFile();
+        EXPECT_EQ(ReadFile(archive), original);
+        EXPECT_FALSE(FileExists(tmp / "py.!!!"));
+    }
+    // A file of another kind under the archive's name is never replaced.
+    WriteFile(tmp / "py.!!!", original);
+    WriteFile(archive, "plain text, not a rewrite");
+    ResetEngine();
+    InitZipFile(EnginePath(archive).c_str());
+    EXPECT_EQ(GetArchiveStatus(), VX_NOT_AN_ARCHIVE);
+    EXPECT_EQ(ReadText(archive), "plain text, not a rewrite");
+    EXPECT_TRUE(FileExists(tmp / "py.!!!"));
+}
+
+}  // namespace

@@ -61,6 +61,27 @@ void PutU32(uint8_t* p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+// Whether the end-of-central-directory signature occurs in the file, with
+// room for the record behind it.
+bool HasEndSignature(int fd) {
+    const int64_t length = platform::FileLength(fd);
+    if (length < 22) return false;
+    constexpr int64_t kBlock = 65536;
+    static uint8_t block[kBlock + 3];
+    for (int64_t end = length - 18; end > 0;) {
+        const int64_t start = end > kBlock ? end - kBlock : 0;
+        const int64_t stop = end + 3 < length ? end + 3 : length;
+        const uint32_t count = static_cast<uint32_t>(stop - start);
+        if (platform::FileSeek(fd, start, SEEK_SET) < 0 ||
+            platform::FileRead(fd, block, count) != static_cast<int32_t>(count))
+            return false;
+        for (int64_t i = end - start; i-- > 0;)
+            if (i + 4 <= count && memcmp(block + i, kEndSignature, 4) == 0) return true;
+        end = start;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool AllocateUpdateBuffers(bool withOutputBuffer) {
@@ -106,6 +127,46 @@ size_t StoredNameOf(ZipFileEntry* entry, char* out) {
     return length;
 }
 
+bool BackupPathFor(const char* path, char* out) {
+    char drive[kPathField], dir[kPathField], base[kPathField];
+    SplitPath(path, drive, dir, base, nullptr);
+    CopyText(out, kPathField, drive);
+    AppendText(out, kPathField, dir);
+    AppendText(out, kPathField, base);
+    AppendText(out, kPathField, ".!!!");
+    // An archive that already carries the backup name (or a name cut at 255
+    // characters) cannot be moved aside; deleting "the backup" would delete it.
+    const size_t length = strlen(out);
+    return path[0] != '\0' && strcmp(out, path) != 0 && length >= 4 && strcmp(out + length - 4, ".!!!") == 0;
+}
+
+bool RecoverInterruptedRewrite(const char* path) {
+    char backup[kPathField];
+    if (!path || !BackupPathFor(path, backup)) return false;
+    const int old = platform::FileOpen(backup, platform::OpenMode::ReadOnly);
+    if (old < 0) return false;
+    uint8_t oldHead[4] = {};
+    const bool readable = HasEndSignature(old) && platform::FileSeek(old, 0, SEEK_SET) == 0 &&
+                          platform::FileRead(old, oldHead, 4) == 4;
+    platform::FileClose(old);
+    if (!readable) return false;
+
+    // What stands under the archive's name must look like the start of a
+    // rewrite of that backup (its prefix or a local header), so that no
+    // unrelated file is replaced.
+    const int partial = platform::FileOpen(path, platform::OpenMode::ReadOnly);
+    if (partial >= 0) {
+        uint8_t head[4] = {};
+        const int32_t got = platform::FileRead(partial, head, 4);
+        platform::FileClose(partial);
+        if (got < 0) return false;
+        const size_t n = static_cast<size_t>(got);
+        if (n > 0 && memcmp(head, oldHead, n) != 0 && memcmp(head, kLocalSignature, n) != 0) return false;
+        if (!platform::FileRemove(path)) return false;
+    }
+    return platform::FileRename(backup, path);
+}
+
 void BeginRewrite() {
     EngineState& e = engine();
     ArchiveState& a = e.archive;
@@ -114,17 +175,7 @@ void BeginRewrite() {
     r.backupMade = false;
     r.newHandle = -1;
 
-    char drive[kPathField], dir[kPathField], base[kPathField];
-    SplitPath(a.path, drive, dir, base, nullptr);
-    CopyText(r.backupPath, sizeof r.backupPath, drive);
-    AppendText(r.backupPath, sizeof r.backupPath, dir);
-    AppendText(r.backupPath, sizeof r.backupPath, base);
-    AppendText(r.backupPath, sizeof r.backupPath, ".!!!");
-    // An archive that already carries the backup name (or a name cut at 255
-    // characters) cannot be moved aside; deleting "the backup" would delete it.
-    const size_t backupLength = strlen(r.backupPath);
-    if (a.path[0] == '\0' || strcmp(r.backupPath, a.path) == 0 || backupLength < 4 ||
-        strcmp(r.backupPath + backupLength - 4, ".!!!") != 0) {
+    if (!BackupPathFor(a.path, r.backupPath)) {
         Fail(VX_FILE_ERROR);
         return;
     }

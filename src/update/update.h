@@ -31,6 +31,16 @@ void ReleaseUpdateBuffers();
 // first, counts the bytes into the written count.
 bool WriteOutput(const void* buffer, uint32_t count);
 
+// The backup name of an archive: drive, directory and base name + ".!!!".
+// False when the archive cannot have one (empty, or the name is its own
+// backup name).
+bool BackupPathFor(const char* path, char* out);
+
+// An archive left without an end record (or without a file) by a rewrite
+// that was interrupted is replaced by its backup, when the backup beside it
+// has an end record.  True when the backup was put back.
+bool RecoverInterruptedRewrite(const char* path);
+
 // Moves the archive to its backup name, opens the backup as the archive
 // handle, creates the new archive and copies the prefix.  Status 0 or 5; on
 // a failure before the rename nothing has been touched.

@@ -188,4 +188,19 @@ TEST(UpdatePeers, CliAddsDirectoriesAndDeletesWithMasks) {
     EXPECT_NE(out.find("cannot read"), std::string::npos) << out;
 }
 
+TEST(UpdatePeers, DemoAddsGeneratedFilesAndGetsThemBack) {
+    const std::string vardex = BinaryDir() + "/vardex";
+    if (!FileExists(vardex)) GTEST_SKIP() << "vardex not built";
+    TempDir tmp;
+    std::string out;
+    ASSERT_EQ(Sh("TMPDIR='" + tmp.path() + "' " + vardex + " demo", &out), 0) << out;
+    size_t identical = 0;
+    for (size_t at = out.find("identical"); at != std::string::npos; at = out.find("identical", at + 1)) ++identical;
+    EXPECT_EQ(identical, 4u) << out;
+    std::string found;
+    ASSERT_EQ(Sh("ls '" + tmp.path() + "'/vardex-demo-*/added.zip", &found), 0);
+    found.pop_back();
+    EXPECT_EQ(Sh("unzip -tq '" + found + "'", &out), 0) << out;
+}
+
 }  // namespace

@@ -112,6 +112,12 @@ void StoreFileData() {
         // The whole block just read is taken at once.
         const uint32_t block = static_cast<uint32_t>(r.fillCount);
         r.readCount += block - 1;
+        // A source that grows while it is copied (the archive itself under
+        // another name, say) would never end.
+        if (r.readCount > r.sourceSize) {
+            Fail(VX_FILE_ERROR);
+            return;
+        }
         if (r.encryptionOn) EncryptBuffer(e.cipher, r.inputBuffer, block);
         if (!WriteOutput(r.inputBuffer, block)) return;
         r.readIndex = r.fillCount + 1;

@@ -79,13 +79,13 @@ struct TreeNode {
 };
 
 struct TreeDesc {
-    TreeNode* tree;         // the dynamic tree
-    const TreeNode* fixed;  // the matching fixed tree, or none
-    const uint8_t* extraBits;
-    int extraBase;               // first code that has extra bits
+    TreeNode* tree;            // the dynamic tree
+    const TreeNode* fixed;     // the matching fixed tree, or none
+    const uint8_t* extraBits;  // extra bits per code from extraBase on
+    int extraBase;             // first code that has extra bits
     int leaves;
     int maxLength;
-    int maxCode;                 // largest code with a non-zero frequency (per block)
+    int maxCode;               // largest code with a non-zero frequency (per block)
 };
 
 enum class TextGuess : uint8_t { Undecided, Binary, Text };

@@ -402,3 +402,84 @@ TEST_F(UpdateTest, InterruptedRewriteIsRecoveredFromTheBackupOnOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UpdateTest, ProgressOfTheStoredPassAndCancelling) {
+    static std::vector<int32_t> reports;
+    static int32_t cancelAt;
+    struct Case {
+        size_t size;
+        std::vector<int32_t> storedTail;  // the stored pass's reports, after Deflate's
+    };
+    for (const Case& c : {Case{4096, {0, 100}}, Case{5000, {0, 81}}}) {
+        SCOPED_TRACE(c.size);
+        WriteFile(archive, original);
+        WriteFile(tmp / "r.bin", RandomBytes(c.size, 5));
+        reports.clear();
+        cancelAt = -1;
+        ResetEngine();
+        InitZipFile(EnginePath(archive).c_str());
+        SetInputPath(EnginePath(tmp.path()).c_str());
+        SetSetProgressProc(0, [](uint32_t, int32_t percent) -> int32_t {
+            reports.push_back(percent);
+            return static_cast<int32_t>(reports.size()) == cancelAt ? 0 : 1;
+        });
+        Masks masks{"r.bin"};
+        CompressFileMaskListZip(masks.get());
+        ASSERT_EQ(GetArchiveStatus(), 0);
+        DoneZipFile();
+        ASSERT_GE(reports.size(), c.storedTail.size());
+        EXPECT_EQ(std::vector<int32_t>(reports.end() - 2, reports.end()), c.storedTail);
+        EXPECT_EQ(PyRead(archive, "r.bin"), RandomBytes(c.size, 5));
+
+        // Cancelled in the stored pass: status 2926, the old archive back.
+        WriteFile(archive, original);
+        cancelAt = static_cast<int32_t>(reports.size());
+        reports.clear();
+        ResetEngine();
+        InitZipFile(EnginePath(archive).c_str());
+        SetInputPath(EnginePath(tmp.path()).c_str());
+        SetSetProgressProc(0, [](uint32_t, int32_t percent) -> int32_t {
+            reports.push_back(percent);
+            return static_cast<int32_t>(reports.size()) == cancelAt ? 0 : 1;
+        });
+        CompressFileMaskListZip(masks.get());
+        EXPECT_EQ(GetArchiveStatus(), VX_CANCELLED);
+        DoneZipFile();
+        EXPECT_EQ(ReadFile(archive), original);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UpdateRoundTrip, OwnExtractionReadsWhatTheUpdateWrote) {
+    for (const std::string password : {"", "s3cret"}) {
+        SCOPED_TRACE(password);
+        TempDir tmp;
+        const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+            {"e.txt", {}}, {"t.txt", TextBytes(100000, 1)}, {"r.bin", RandomBytes(9000, 2)}};
+        std::vector<std::string> names;
+        for (const auto& [name, data] : files) {
+            WriteFile(tmp / name, data);
+            names.push_back(name);
+        }
+        const std::string archive = tmp / "rt.zip";
+        ASSERT_EQ(CreateArchive(archive, tmp.path(), names, password), 0);
+        ASSERT_EQ(system(("mkdir -p " + tmp / "out").c_str()), 0);
+        ResetEngine();
+        InitZipFile(EnginePath(archive).c_str());
+        SetOutputPath(EnginePath(tmp / "out").c_str());
+        SetCryptKey(password.c_str());
+        SetSetCryptKeyProc(0, [](uint32_t, char*, const char*) -> int32_t { return 0; });
+        ExtractFileMaskListZip(nullptr);
+        EXPECT_EQ(GetArchiveStatus(), 0);
+        DoneZipFile();
+        for (const auto& [name, data] : files) EXPECT_EQ(ReadFile(tmp / ("out/" + name)), data) << name;
+    }
+    ResetEngine();
+}
+
+}  // namespace

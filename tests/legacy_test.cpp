@@ -740,4 +740,19 @@ TEST(LegacyArchives, DamagedDataEndsAsCrcMismatchAndTheNextEntryIsNotTouched) {
     }
 }
 
+TEST(LegacyArchives, CommandLineExtractsEveryFixture) {
+    const std::string dir = FixturesDir() + "/legacy/";
+    const std::string vardex = "setsid '" + BinaryDir() + "/vardex' extract ";
+    for (const char* name : kFixtureArchives) {
+        for (const char* paths : {"", " --paths"}) {
+            TempDir out;
+            std::string log;
+            ASSERT_EQ(vxtest::Run(vardex + "'" + dir + name + "' -d '" + out.path() + "'" + paths + " </dev/null", &log), 0)
+                << name << paths << ": " << log;
+            for (const char* original : kOriginals)
+                EXPECT_EQ(ReadFile(out / original), ReadFile(dir + "src/" + original)) << name << ": " << original;
+        }
+    }
+}
+
 }  // namespace

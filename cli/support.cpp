@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <algorithm>
 
 namespace cli {
 
@@ -51,6 +54,27 @@ std::string Printable(std::string_view text, bool keepNewlines) {
             out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
     }
     return out;
+}
+
+bool CollectFiles(const std::string& path, std::vector<std::string>* files, const char* command) {
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(st) || !std::filesystem::is_directory(st)) {
+        files->push_back(path);
+        return true;
+    }
+    std::vector<std::string> found;
+    for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file(ec)) found.push_back(it->path().string());
+    }
+    if (ec) {
+        fprintf(stderr, "vardex: %s: cannot walk %s: %s\n", command, Printable(path).c_str(), ec.message().c_str());
+        return false;
+    }
+    std::sort(found.begin(), found.end());
+    files->insert(files->end(), found.begin(), found.end());
+    return true;
 }
 
 bool IsHelpOption(const char* arg) { return !strcmp(arg, "--help") || !strcmp(arg, "-h"); }

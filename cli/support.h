@@ -48,6 +48,12 @@ private:
 // A name made safe for a terminal: control characters become '?'.
 std::string Printable(std::string_view text, bool keepNewlines = false);
 
+// The files a PATH names: the file itself, or every regular file under a
+// directory (in name order, so that archives come out the same each time).
+// A path that does not exist is passed on, for the library to report.  False
+// (with a message naming the command) when a directory cannot be walked.
+bool CollectFiles(const std::string& path, std::vector<std::string>* files, const char* command);
+
 // True when the argument asks for help.
 bool IsHelpOption(const char* arg);
 

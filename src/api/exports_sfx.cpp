@@ -1,11 +1,18 @@
-// Self-extractor exports.  (Placeholder bodies until they land.)
+// Self-extractor exports.
 #include "api/engine.h"
+#include "sfx/sfx.h"
 
 using namespace vardex;
 
 extern "C" {
-VARDEX_API void CreateZipSfx(const char*, FileMaskList*, int32_t, int32_t, const char*, const char*) {
-    SetStatus(VX_STUB_NOT_FOUND);
+
+VARDEX_API void CreateZipSfx(const char* archivePath, FileMaskList* files, int32_t form, int32_t volumeChoice,
+                             const char* text1, const char* text2) {
+    CreateSfx(archivePath, files, form, volumeChoice, text1, text2);
 }
-VARDEX_API void CreateZipSfx2(const char*, FileMaskList*, SfxDesc*) { SetStatus(VX_STUB_NOT_FOUND); }
+
+VARDEX_API void CreateZipSfx2(const char* archivePath, FileMaskList* files, SfxDesc* desc) {
+    CreateSfx2(archivePath, files, desc);
 }
+
+}  // extern "C"

@@ -54,6 +54,9 @@ bool MakeDirectory(const char* path);
 // The C runtime's access test: true when the path exists (file or directory).
 bool PathExists(const char* path);
 
+// Lets the file be run as a program (a self-extractor); no change elsewhere.
+bool MarkExecutable(const char* path);
+
 // Test hook: after `bytes` more bytes have been written through FileWrite,
 // writes come up short (as on a full disk).  A negative value switches it off.
 void SetWriteBudgetForTesting(int64_t bytes);

@@ -122,6 +122,15 @@ bool PathExists(const char* path) {
     return ::access(NativePath(path).c_str(), F_OK) == 0;
 }
 
+bool MarkExecutable(const char* path) {
+    struct stat st;
+    const std::string native = NativePath(path);
+    if (::stat(native.c_str(), &st) != 0) return false;
+    // Whoever may read the file may run it.
+    mode_t mode = st.st_mode | ((st.st_mode & 0444) >> 2);
+    return ::chmod(native.c_str(), mode) == 0;
+}
+
 void SetWriteBudgetForTesting(int64_t bytes) { g_writeBudget = bytes; }
 
 }  // namespace vardex::platform

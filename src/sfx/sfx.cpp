@@ -1,0 +1,407 @@
+// Self-extracting archives: a head written by the stub library KORVAL32.KVL
+// (found beside this library), then an ordinary archive of the named files
+// built with the update machinery, the configuration blocks at the end of the
+// head sealed with the file's checksum and scrambled, and on request the
+// finished file cut into volumes by the stub library.
+#include "sfx/sfx.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "api/engine.h"
+#include "api/paths.h"
+#include "archive/archive.h"
+#include "crypt/crypt.h"
+#include "deflate/deflate.h"
+#include "platform/platform.h"
+#include "sfx/blocks.h"
+#include "update/update.h"
+
+namespace vardex {
+
+namespace plat = platform;
+
+namespace {
+
+constexpr const char kStubName[] = "KORVAL32.KVL";
+constexpr uint32_t kHeadCopyPiece = 16000;
+
+using GetSfxHeadFn = int32_t (*)(const char*, int32_t, int32_t, int32_t, const char*, const char*);
+using GetSfxHead2Fn = int32_t (*)(const char*, int32_t, SfxDesc*);
+using ResizeFileFn = uint16_t (*)(const char*, const char*, uint32_t);
+using SetNextDiskFn = void (*)(uint32_t, GetNextDiskProc);
+using SetReplaceFn = void (*)(uint32_t, OkToReplaceProc);
+using SetSfxProgressFn = void (*)(uint32_t, SetSfxProgressProc);
+
+// The stub library, loaded for one call and freed on every way out.
+class StubLibrary {
+public:
+    explicit StubLibrary(const char* path) : module_(plat::LoadLibraryA(path)) {}
+    ~StubLibrary() {
+        if (module_) plat::FreeLibrary(module_);
+    }
+    StubLibrary(const StubLibrary&) = delete;
+    StubLibrary& operator=(const StubLibrary&) = delete;
+    bool loaded() const { return module_ != nullptr; }
+    template <typename Fn>
+    Fn Find(const char* name) const {
+        return reinterpret_cast<Fn>(plat::GetProcAddress(module_, name));
+    }
+
+private:
+    plat::Module module_;
+};
+
+struct Fd {
+    int fd;
+    explicit Fd(int f = -1) : fd(f) {}
+    ~Fd() {
+        if (fd >= 0) plat::FileClose(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+// Where the stub library lives: beside the module that holds this code.
+void StubPath(char* out) {
+    char module[kPathField] = {};
+    plat::GetModuleFileNameA(engine().moduleHandle, module, sizeof module);
+    char drive[kPathField], dir[kPathField];
+    SplitPath(module, drive, dir, nullptr, nullptr);
+    CopyText(out, kPathField, drive);
+    AppendText(out, kPathField, dir);
+    AppendText(out, kPathField, kStubName);
+}
+
+// Only "A:" or "B:" (either case) names a diskette drive; a POSIX path that
+// merely starts with the letter a or b is an ordinary file.
+bool IsDisketteTarget(const char* path) {
+    char c = path[0];
+    return (c == 'A' || c == 'a' || c == 'B' || c == 'b') && path[1] == ':';
+}
+
+// The head's length once copied in front of the new archive; set by
+// BeginSfxArchive, read when the blocks are sealed.
+struct SfxRun {
+    char headName[kPathField] = {};
+    int64_t headLength = 0;
+};
+
+void BeginSfxArchive(SfxRun& run) {
+    EngineState& e = engine();
+    const char* path = e.archive.path;
+    {
+        Fd existing(plat::FileOpen(path, plat::OpenMode::ReadOnly));
+        if (existing.fd >= 0) {
+            SetStatus(VX_CANNOT_CREATE);
+            return;
+        }
+    }
+    {
+        Fd empty(plat::FileOpen(path, plat::OpenMode::Create));
+        if (empty.fd < 0) {
+            SetStatus(VX_FILE_ERROR);
+            return;
+        }
+    }
+    // The rewrite then has an empty backup archive, which the commit removes.
+    char drive[kPathField], dir[kPathField], name[kPathField];
+    SplitPath(path, drive, dir, name, nullptr);
+    char* backup = e.rewrite.backupPath;
+    CopyText(backup, kPathField, drive);
+    AppendText(backup, kPathField, dir);
+    AppendText(backup, kPathField, name);
+    AppendText(backup, kPathField, ".!!!");
+    plat::FileRemove(backup);
+    if (!plat::FileRename(path, backup)) {
+        plat::FileRemove(path);
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    e.rewrite.backupMade = true;
+    e.archive.handle = plat::FileOpen(backup, plat::OpenMode::ReadWrite);
+    e.rewrite.newHandle = plat::FileOpen(path, plat::OpenMode::Create);
+    if (e.rewrite.newHandle < 0) {
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    Fd head(plat::FileOpen(run.headName, plat::OpenMode::ReadOnly));
+    if (head.fd < 0) {
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    run.headLength = plat::FileLength(head.fd);
+    std::vector<uint8_t> piece(kHeadCopyPiece);
+    int64_t left = run.headLength;
+    while (left > 0) {
+        uint32_t n = static_cast<uint32_t>(left < kHeadCopyPiece ? left : kHeadCopyPiece);
+        if (plat::FileRead(head.fd, piece.data(), n) != static_cast<int32_t>(n)) {
+            SetStatus(VX_FILE_ERROR);
+            return;
+        }
+        if (!WriteOutput(piece.data(), n)) return;
+        left -= n;
+    }
+    plat::FileClose(head.fd);
+    head.fd = -1;
+    plat::FileRemove(run.headName);
+    SetStatus(0);
+}
+
+bool ReadFully(int fd, int64_t pos, uint8_t* out, uint32_t n) {
+    return plat::FileSeek(fd, pos, SEEK_SET) == pos && plat::FileRead(fd, out, n) == static_cast<int32_t>(n);
+}
+
+// Writes the files count, the archive length and the checksum into block B
+// and stores the three blocks scrambled.  A file that cannot be reopened for
+// reading leaves the blocks as the stub wrote them.
+void SealBlocks(const SfxRun& run, uint32_t trailer) {
+    EngineState& e = engine();
+    Fd reader(plat::FileOpen(e.archive.path, plat::OpenMode::ReadOnly));
+    if (reader.fd < 0) return;
+    const int64_t headLength = run.headLength - trailer;
+    const int64_t blocksStart = headLength - sfx::kBlocksSize;
+    // A head shorter than its blocks was not written by our stub.
+    if (blocksStart < 0) {
+        SetStatus(VX_BAD_DATA);
+        return;
+    }
+    std::vector<uint8_t> blocks(sfx::kBlocksSize);
+    uint8_t* a = blocks.data();
+    uint8_t* b = a + sfx::kBlockASize;
+    uint8_t* c = b + sfx::kBlockBSize;
+    if (!ReadFully(reader.fd, blocksStart, blocks.data(), sfx::kBlocksSize)) {
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    const int64_t fileLength = plat::FileLength(reader.fd);
+    sfx::PutValue(b, sfx::kFilesCountPos, e.rewrite.filesHandled);
+    sfx::PutValue(b, sfx::kArchiveLengthPos, static_cast<uint32_t>(fileLength - trailer));
+    for (int i = 0; i < 4; ++i) b[sfx::kChecksumPos.at[i]] = sfx::kChecksumPlaceholder[i];
+
+    uint32_t sum = sfx::SfxChecksum(a, sfx::kBlockASize, sfx::kChecksumStart);
+    sum = sfx::SfxChecksum(b, sfx::kBlockBSize, sum);
+    sum = sfx::SfxChecksum(c, sfx::kBlockCSize, sum);
+    std::vector<uint8_t> piece(sfx::kPieceSize);
+    auto over = [&](int64_t from, int64_t to) {
+        if (plat::FileSeek(reader.fd, from, SEEK_SET) != from) return false;
+        while (from < to) {
+            uint32_t n = static_cast<uint32_t>(to - from < sfx::kPieceSize ? to - from : sfx::kPieceSize);
+            if (plat::FileRead(reader.fd, piece.data(), n) != static_cast<int32_t>(n)) return false;
+            sum = sfx::SfxChecksum(piece.data(), static_cast<int32_t>(n), sum);
+            from += n;
+        }
+        return true;
+    };
+    if (!over(0, blocksStart) || !over(headLength + trailer, fileLength)) {
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    sfx::PutValue(b, sfx::kChecksumPos, sum);
+
+    sfx::KeyTables keys;
+    sfx::PrepareKeyTables(keys);
+    std::vector<uint8_t> scrambled(sfx::kBlocksSize);
+    sfx::ScrambleBlock(keys, scrambled.data(), a, sfx::kBlockASize);
+    sfx::ScrambleBlock(keys, scrambled.data() + sfx::kBlockASize, b, sfx::kBlockBSize);
+    sfx::ScrambleBlock(keys, scrambled.data() + sfx::kBlockASize + sfx::kBlockBSize, c, sfx::kBlockCSize);
+    const int64_t end = plat::FileTell(e.rewrite.newHandle);
+    if (plat::FileSeek(e.rewrite.newHandle, blocksStart, SEEK_SET) != blocksStart) {
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    if (!WriteOutput(scrambled.data(), sfx::kBlocksSize)) return;
+    plat::FileSeek(e.rewrite.newHandle, end, SEEK_SET);
+}
+
+void BuildSfxArchive(SfxRun& run, FileMaskList* files, bool withBlocks, uint32_t trailer) {
+    EngineState& e = engine();
+    SetStatus(0);
+    e.options = static_cast<uint16_t>((e.options | arUpdateDone) & ~arDeleteDone);
+    if (!AllocateUpdateBuffers(true)) return;
+    ZipFileList entries;
+    InitZipFileList(&entries);
+    FileMaskList named;
+    InitFileMaskList(&named);
+    ReleaseArchiveComment();
+    e.archive.end.commentLength = 0;
+    e.archive.firstEntryOffset = 0;
+    e.rewrite.filesHandled = 0;
+
+    BeginSfxArchive(run);
+    bool tables = false;
+    if (Status() == 0) {
+        tables = AllocateCompressorTables();
+        if (!tables) SetStatus(VX_OUT_OF_MEMORY);
+    }
+    if (Status() == 0) {
+        BuildCodeTables();
+        AddFilesToArchive(&entries, files, &named);
+    }
+    if (Status() == 0) WriteCentralDirectory(&entries);
+    if (Status() == 0 && withBlocks) SealBlocks(run, trailer);
+    FinishUpdate(&entries, nullptr, &named, Status() != 0);
+    if (tables) FreeCompressorTables();
+    if (e.archive.handle >= 0) plat::FileClose(e.archive.handle);
+    e.archive.handle = -1;
+}
+
+// Drive and directory of path, then the digits of a pseudo-random number
+// (at most 8) and ".$SC"; drawn again while such a file exists.
+void MakeTempHeadNameImpl(const char* path, char* out) {
+    char drive[kPathField], dir[kPathField];
+    SplitPath(path, drive, dir, nullptr, nullptr);
+    uint32_t salt = 0;
+    do {
+        CrtSrand(static_cast<uint32_t>(time(nullptr)) + salt++);
+        char digits[16];
+        snprintf(digits, sizeof digits, "%d", CrtRand());
+        digits[8] = '\0';
+        CopyText(out, kPathField, drive);
+        AppendText(out, kPathField, dir);
+        AppendText(out, kPathField, digits);
+        AppendText(out, kPathField, ".$SC");
+    } while (plat::PathExists(out));
+}
+
+}  // namespace
+
+void MakeTempHeadName(const char* path, char* out) { MakeTempHeadNameImpl(path, out); }
+
+void CreateSfx2(const char* archivePath, FileMaskList* files, SfxDesc* desc) {
+    EngineState& e = engine();
+    SetStatus(0);
+    if (!archivePath || !desc) {
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    const bool secondForm = desc->form >= 3;
+    const int32_t volumeChoice = desc->volumeChoice;
+    if (volumeChoice < 0 || volumeChoice > 4) {
+        SetStatus(VX_BAD_DATA);  // there is no volume size for such a choice
+        return;
+    }
+    char stubPath[kPathField];
+    StubPath(stubPath);
+
+    char workPath[kPathField];
+    char savedDestination[kPathField] = {};
+    CopyText(workPath, kPathField, archivePath);
+    uint32_t volumeSize = 0;
+    if (volumeChoice != 0) {
+        char temp[MAX_PATH + 16];
+        if (plat::GetTempPathA(MAX_PATH, temp) == 0) {
+            SetStatus(VX_CANNOT_CREATE);
+            return;
+        }
+        if (IsDisketteTarget(archivePath)) {
+            char name[kPathField], ext[kPathField];
+            SplitPath(archivePath, nullptr, nullptr, name, ext);
+            CopyText(workPath, kPathField, temp);
+            AppendText(workPath, kPathField, name);
+            AppendText(workPath, kPathField, ext);
+            CopyText(savedDestination, kPathField, archivePath);
+        }
+        volumeSize = sfx::kVolumeSizes[volumeChoice];
+    }
+    CopyText(e.archive.path, kPathField, workPath);
+    e.archive.cachedEndPos = -1;
+
+    StubLibrary stub(stubPath);
+    if (!stub.loaded()) {
+        SetStatus(VX_STUB_NOT_FOUND);
+        return;
+    }
+    int32_t made;
+    if (secondForm) {
+        auto head2 = stub.Find<GetSfxHead2Fn>("GetSfxHead2");
+        if (!head2) {
+            SetStatus(VX_STUB_ENTRY_MISSING);
+            return;
+        }
+        made = head2(workPath, 3, desc);
+    } else {
+        auto head = stub.Find<GetSfxHeadFn>("GetSfxHead");
+        if (!head) {
+            SetStatus(VX_STUB_ENTRY_MISSING);
+            return;
+        }
+        made = head(workPath, 3, desc->form, volumeChoice != 0 ? 1 : 0, desc->text1, desc->text2);
+    }
+    if (made != 1) {
+        SetStatus(made == 0 ? VX_FILE_ERROR : VX_STUB_FAILURE);
+        return;
+    }
+
+    SfxRun run;
+    MakeTempHeadNameImpl(workPath, run.headName);
+    if (!plat::FileRename(workPath, run.headName)) {
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    SetStatus(0);
+    BuildSfxArchive(run, files, secondForm, secondForm && volumeChoice != 0 ? sfx::kTrailerSize : 0);
+    // A head that never reached the archive is not left lying around.
+    if (plat::PathExists(run.headName)) plat::FileRemove(run.headName);
+    if (Status() != 0) {
+        // The roll-back put the empty placeholder back under the archive name.
+        Fd left(plat::FileOpen(workPath, plat::OpenMode::ReadOnly));
+        if (left.fd >= 0 && plat::FileLength(left.fd) == 0) {
+            plat::FileClose(left.fd);
+            left.fd = -1;
+            plat::FileRemove(workPath);
+        }
+        return;
+    }
+    DoneFileMaskList(files);
+    plat::MarkExecutable(workPath);
+    if (volumeChoice == 0) return;
+
+    auto setNextDisk = stub.Find<SetNextDiskFn>("SetGetNextDiskProc");
+    auto setReplace = stub.Find<SetReplaceFn>("SetOkToReplaceProc");
+    auto resize = stub.Find<ResizeFileFn>("ResizeFile");
+    auto setProgress = stub.Find<SetSfxProgressFn>("SetSetSfxProgressProc");
+    if (!setNextDisk || !setReplace || !resize || !setProgress) {
+        SetStatus(VX_STUB_ENTRY_MISSING);
+        return;
+    }
+    setNextDisk(e.nextDiskProc.hostWord, e.nextDiskProc.proc);
+    setProgress(e.sfxProgressProc.hostWord, e.sfxProgressProc.proc);
+    setReplace(e.okToReplaceProc.hostWord, e.okToReplaceProc.proc);
+
+    if (savedDestination[0] == '\0') {
+        char tempName[kPathField];
+        MakeTempHeadNameImpl(workPath, tempName);
+        if (!plat::FileRename(workPath, tempName)) {
+            SetStatus(VX_FILE_ERROR);
+            return;
+        }
+        SetStatus(resize(tempName, workPath, volumeSize));
+        // A failed split must not lose the finished archive: put it back.
+        if (Status() == 0) plat::FileRemove(tempName);
+        else plat::FileRename(tempName, workPath);
+    } else {
+        SetStatus(resize(workPath, savedDestination, volumeSize));
+        if (Status() == 0) plat::FileRemove(workPath);
+    }
+}
+
+void CreateSfx(const char* archivePath, FileMaskList* files, int32_t form, int32_t volumeChoice, const char* text1,
+               const char* text2) {
+    SfxDesc desc;
+    memset(&desc, 0, sizeof desc);
+    desc.form = form;
+    desc.volumeChoice = volumeChoice;
+    // The texts are cut to their fields, never copied past them.
+    if (text1 && *text1) CopyText(desc.text1, sizeof desc.text1, text1);
+    if (text2 && *text2) {
+        size_t n = strnlen(text2, sizeof desc.text2 - 1);
+        n = Utf8CutLength(text2, n, sizeof desc.text2 - 1);
+        memcpy(desc.text2, text2, n);
+    }
+    CreateSfx2(archivePath, files, &desc);
+}
+
+}  // namespace vardex

@@ -170,6 +170,23 @@ TEST_F(UpdateTest, UnreadableSourceIsSkippedOrStopsAsTheCallbacksSay) {
             EXPECT_EQ(PyNames(archive), Lines({"a.txt", "b.txt", "c.txt", "d.txt"}));
         }
     }
+    // A named file that matches an entry but is missing: the entry stays
+    // when the host skips the file, and the update fails without a SkipFileProc.
+    for (bool skipProc : {true, false}) {
+        SCOPED_TRACE(skipProc);
+        WriteFile(archive, original);
+        std::remove((tmp / "b.txt").c_str());
+        Answers::Reset();
+        EXPECT_EQ(Update({"b.txt", "d.txt"}, true, skipProc), skipProc ? 0 : 5);
+        EXPECT_EQ(Answers::skipCalls, skipProc ? 1 : 0);
+        EXPECT_EQ(Answers::replaceCalls, 0);
+        if (skipProc) {
+            EXPECT_EQ(PyNames(archive), Lines({"a.txt", "b.txt", "c.txt", "d.txt"}));
+            EXPECT_EQ(PyRead(archive, "b.txt").size(), 1800u);
+        } else {
+            EXPECT_EQ(ReadFile(archive), original);
+        }
+    }
     // A directory named as a file cannot be read either.
     WriteFile(archive, original);
     ASSERT_EQ(system(("mkdir -p " + tmp / "sub").c_str()), 0);

@@ -134,6 +134,13 @@ int OpenSource(const char* path) {
     return platform::FileOpen(path, platform::OpenMode::ReadOnly);
 }
 
+bool SourceReadable(const char* path) {
+    const int fd = OpenSource(path);
+    if (fd < 0) return false;
+    platform::FileClose(fd);
+    return true;
+}
+
 // The per-file loop shared by the new-archive and existing-archive variants.
 void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList* named, const FileMaskList* kept,
                    bool countHandled) {
@@ -149,19 +156,23 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         SourcePath(file, source);
         EntryNameFor(given, entryName);
 
-        bool passOver = KeptHolds(entryName, kept) || IsArchiveItself(file, r.backupPath);
+        const bool passOver = KeptHolds(entryName, kept) || IsArchiveItself(file, r.backupPath);
         ZipFileEntry* entry = nullptr;
+        bool duplicate = false;
         if (!passOver) {
-            passOver = !AddEntryForFile(entries, file, &entry);
-            if (!passOver && Status() != 0) return;
+            duplicate = !AddEntryForFile(entries, file, &entry);
+            if (!duplicate && Status() != 0) return;
         }
-        if (passOver) {
+        // A name already in the list is passed over, unless its file cannot
+        // be read: an entry kept because its file was missing is reported
+        // like any unreadable file (and stays when the host skips it).
+        if (passOver || (duplicate && SourceReadable(source))) {
             if (countHandled) ++r.filesHandled;
             continue;
         }
 
         SourceGuard guard;
-        r.source = OpenSource(source);
+        r.source = duplicate ? -1 : OpenSource(source);
         if (r.source < 0) {
             Fail(VX_FILE_ERROR);
             if (!e.skipFileProc) return;
@@ -170,7 +181,7 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
                 return;
             }
             SetStatus(0);
-            RemoveEntry(entries, entry);
+            if (entry) RemoveEntry(entries, entry);
             continue;
         }
         // Sizes are 32-bit fields: a file that cannot be recorded stops the
@@ -376,7 +387,17 @@ void SelectExistingEntries(ZipFileList* entries, FileMaskList* matchAll, const F
         } else {
             char source[kPathField];
             SourcePath(named, source);
-            switch (ConfirmReplace(entry, source)) {
+            // The named file is not there: the entry is kept rather than
+            // dropped for a file that cannot be added (the add loop then
+            // reports the file as unreadable).
+            const int answer = platform::PathExists(source) ? ConfirmReplace(entry, source) : -1;
+            if (answer == -1) {
+                CopyEntry(entry);
+                if (Status() != 0) return;
+                entry = next;
+                continue;
+            }
+            switch (answer) {
                 case 0:
                     RemoveEntry(entries, entry);
                     break;

@@ -1,6 +1,7 @@
 // Modules and the temporary directory on POSIX: dlopen/dlsym/dlclose stand
 // in for the Windows loader; paths handed back are engine paths.
 #include <dlfcn.h>
+#include <errno.h>
 #include <unistd.h>
 
 #include <climits>
@@ -50,7 +51,11 @@ bool FreeLibrary(Module m) { return m && ::dlclose(m) == 0; }
 
 uint32_t GetModuleFileNameA(const void* addressInModule, char* out, uint32_t outCap) {
     if (out && outCap) out[0] = '\0';
-    if (!addressInModule) {
+    // The loader names the main program as it was started (argv[0], perhaps
+    // relative to a directory the process has since left); ask the kernel.
+    Dl_info info{};
+    const bool found = addressInModule && ::dladdr(addressInModule, &info) != 0 && info.dli_fname;
+    if (!addressInModule || (found && info.dli_fname[0] != '/' && !strcmp(info.dli_fname, program_invocation_name))) {
         // As on Windows, no module means the running program itself.
         char self[PATH_MAX];
         ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -61,8 +66,7 @@ uint32_t GetModuleFileNameA(const void* addressInModule, char* out, uint32_t out
         self[n] = '\0';
         return CopyWhole(EnginePath(self), out, outCap);
     }
-    Dl_info info{};
-    if ( ::dladdr(addressInModule, &info) == 0 || !info.dli_fname || !*info.dli_fname) {
+    if (!found || !*info.dli_fname) {
         posix::SetLastError(126);
         return 0;
     }

@@ -1,0 +1,414 @@
+// Self-extracting archives: the sealed configuration blocks, the stub library
+// dialogue and its statuses, the volume split, and the head program that
+// really extracts (and refuses a damaged file).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/engine.h"
+#include "platform/platform.h"
+#include "sfx/blocks.h"
+#include "support/test_support.h"
+
+namespace sfx = vardex::sfx;
+namespace plat = vardex::platform;
+using vxtest::TempDir;
+
+namespace {
+
+std::string StubsDir() { return VARDEX_TEST_STUBS_DIR; }
+
+struct Built {
+    std::vector<uint8_t> bytes;
+    int64_t headLength = 0;  // where the first local header starts
+};
+
+uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+Built Load(const std::string& path) {
+    Built b;
+    b.bytes = vxtest::ReadFile(path);
+    // The end record's directory offset, then the first central header's local offset.
+    for (size_t i = b.bytes.size() - 22 + 1; i-- > 0;) {
+        if (memcmp(&b.bytes[i], "PK\x05\x06", 4) == 0) {
+            uint32_t central = U32(&b.bytes[i + 16]);
+            b.headLength = U32(&b.bytes[central + 42]);
+            break;
+        }
+    }
+    return b;
+}
+
+class Sfx : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vxtest::ResetEngine();
+        ownModule_ = vardex::engine().moduleHandle;
+        InitFileMaskList(&files_);
+        vxtest::WriteFile(dir_ / "empty.txt", "");
+        vxtest::WriteFile(dir_ / "one.txt", "1");
+        vxtest::WriteFile(dir_ / "text.txt", vxtest::TextBytes(120000, 1));
+        vxtest::WriteFile(dir_ / "random.bin", vxtest::RandomBytes(200000, 2));
+        names_ = {"empty.txt", "one.txt", "text.txt", "random.bin"};
+    }
+    void TearDown() override {
+        DoneFileMaskList(&files_);
+        vardex::engine().moduleHandle = ownModule_;
+        for (auto m : loaded_) plat::FreeLibrary(m);
+    }
+
+    // Names every test file, relative to the temp dir (the input path).
+    void NameFiles() {
+        SetInputPath(vxtest::EnginePath(dir_.path() + "/").c_str());
+        for (const auto& n : names_) ASSERT_TRUE(AppendFileMask(n.c_str(), &files_));
+    }
+
+    // Makes the library look for its stub in a stand-in's directory.
+    void UseFakeStub(const std::string& mode) {
+        plat::Module m = plat::LoadLibraryA((StubsDir() + "/" + mode + "/KORVAL32.KVL").c_str());
+        ASSERT_NE(m, nullptr) << mode;
+        loaded_.push_back(m);
+        vardex::engine().moduleHandle = plat::GetProcAddress(m, "FakeStubAnchor");
+    }
+
+    uint16_t Make(const std::string& out, int32_t form, int32_t volumes, const char* title = "Title",
+                  const char* message = "") {
+        CreateZipSfx(vxtest::EnginePath(out).c_str(), &files_, form, volumes, title, message);
+        return GetArchiveStatus();
+    }
+
+    // Runs the head; returns its exit status and output.
+    int RunHead(const std::string& sfxPath, const std::string& args, std::string* output = nullptr) {
+        return vxtest::Run("cd '" + dir_.path() + "' && '" + sfxPath + "' " + args + " </dev/null", output);
+    }
+
+    void ExpectExtractedSame(const std::string& outDir) {
+        for (const auto& n : names_)
+            EXPECT_EQ(vxtest::ReadFile(outDir + "/" + n), vxtest::ReadFile(dir_ / n)) << n;
+    }
+
+    TempDir dir_;
+    FileMaskList files_;
+    std::vector<std::string> names_;
+    void* ownModule_ = nullptr;
+    std::vector<plat::Module> loaded_;
+};
+
+int CountFiles(const std::string& dir) {
+    std::string out;
+    vxtest::Run("find '" + dir + "' -type f | wc -l", &out);
+    return atoi(out.c_str());
+}
+
+}  // namespace
+
+TEST(SfxBlocks, ChecksumSignExtendsBytesAndSkipsTrailingOnes) {
+    const uint8_t high[4] = {0x80, 0x00, 0x00, 0x00};
+    EXPECT_EQ(sfx::SfxChecksum(high, 4, 0), 0xFFFFFF80u);
+    const uint8_t plain[7] = {0x01, 0x02, 0x03, 0x04, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(sfx::SfxChecksum(plain, 7, 0), 0x04030201u);  // the 3 bytes after the last group do not count
+    EXPECT_EQ(sfx::SfxChecksum(plain, 4, 0x04030201u), 0u);
+}
+
+TEST(SfxBlocks, ScramblingRoundTripsThroughTheHeadsDecoder) {
+    sfx::KeyTables keys;
+    sfx::PrepareKeyTables(keys);
+    for (uint32_t n : {sfx::kBlockASize, sfx::kBlockBSize, sfx::kBlockCSize, 1u, 33u}) {
+        std::vector<uint8_t> in = vxtest::RandomBytes(n, n), scrambled(n), back(n);
+        sfx::ScrambleBlock(keys, scrambled.data(), in.data(), static_cast<int32_t>(n));
+        sfx::UnscrambleBlock(keys, back.data(), scrambled.data(), static_cast<int32_t>(n));
+        EXPECT_EQ(back, in) << n;
+        if (n > 33) {
+            EXPECT_NE(scrambled, in);
+        }
+    }
+    // The block is reversed: the first output byte comes from the last input byte.
+    uint8_t in[2] = {0x00, 0x55}, out[2];
+    sfx::ScrambleBlock(keys, out, in, 2);
+    EXPECT_EQ(out[0], static_cast<uint8_t>(((0x55 ^ 1) ^ keys.first[0]) - keys.second[0]));
+}
+
+TEST_F(Sfx, FinishedFilePassesPeersAndExtractsItselfByteForByte) {
+    NameFiles();
+    const std::string out = dir_ / "pack.sfx";
+    ASSERT_EQ(Make(out, 3, 0, "Demo pack"), 0);
+    EXPECT_EQ(files_.first, nullptr) << "the host's list is released after success";
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+
+    std::string log;
+    EXPECT_EQ(vxtest::Run("unzip -t '" + out + "'", &log), 0) << log;
+    if (vxtest::HaveTool("7z")) {
+        EXPECT_EQ(vxtest::Run("7z t '" + out + "'", &log), 0) << log;
+    }
+
+    std::string listing;
+    EXPECT_EQ(RunHead(out, "-l", &listing), 0) << listing;
+    EXPECT_EQ(listing.rfind("Demo pack\n", 0), 0u) << listing;
+    EXPECT_NE(listing.find("random.bin"), std::string::npos);
+
+    ASSERT_EQ(RunHead(out, "-d fresh", &log), 0) << log;
+    ExpectExtractedSame(dir_ / "fresh");
+}
+
+TEST_F(Sfx, SealedBlocksHoldCountLengthAndTheChecksumOverPlaceholders) {
+    NameFiles();
+    const std::string out = dir_ / "pack.sfx";
+    ASSERT_EQ(Make(out, 3, 0), 0);
+    Built b = Load(out);
+    ASSERT_GT(b.headLength, static_cast<int64_t>(sfx::kBlocksSize));
+    const int64_t blocksStart = b.headLength - sfx::kBlocksSize;
+    std::vector<uint8_t> a(sfx::kBlockASize), bb(sfx::kBlockBSize), c(sfx::kBlockCSize);
+    sfx::KeyTables keys;
+    sfx::PrepareKeyTables(keys);
+    const uint8_t* at = b.bytes.data() + blocksStart;
+    sfx::UnscrambleBlock(keys, a.data(), at, sfx::kBlockASize);
+    sfx::UnscrambleBlock(keys, bb.data(), at + sfx::kBlockASize, sfx::kBlockBSize);
+    sfx::UnscrambleBlock(keys, c.data(), at + sfx::kBlockASize + sfx::kBlockBSize, sfx::kBlockCSize);
+
+    EXPECT_EQ(sfx::GetValue(bb.data(), sfx::kFilesCountPos), names_.size());
+    EXPECT_EQ(sfx::GetValue(bb.data(), sfx::kArchiveLengthPos), b.bytes.size());
+    const uint32_t recorded = sfx::GetValue(bb.data(), sfx::kChecksumPos);
+    for (int i = 0; i < 4; ++i) bb[sfx::kChecksumPos.at[i]] = sfx::kChecksumPlaceholder[i];
+    uint32_t sum = sfx::SfxChecksum(a.data(), sfx::kBlockASize, sfx::kChecksumStart);
+    sum = sfx::SfxChecksum(bb.data(), sfx::kBlockBSize, sum);
+    sum = sfx::SfxChecksum(c.data(), sfx::kBlockCSize, sum);
+    for (int64_t p = 0; p < blocksStart; p += sfx::kPieceSize) {
+        int64_t n = std::min<int64_t>(sfx::kPieceSize, blocksStart - p);
+        sum = sfx::SfxChecksum(b.bytes.data() + p, static_cast<int32_t>(n), sum);
+    }
+    for (int64_t p = b.headLength; p < static_cast<int64_t>(b.bytes.size()); p += sfx::kPieceSize) {
+        int64_t n = std::min<int64_t>(sfx::kPieceSize, static_cast<int64_t>(b.bytes.size()) - p);
+        sum = sfx::SfxChecksum(b.bytes.data() + p, static_cast<int32_t>(n), sum);
+    }
+    EXPECT_EQ(sum, recorded);
+}
+
+TEST_F(Sfx, DamagedFileIsRefusedAndNothingIsExtracted) {
+    NameFiles();
+    const std::string out = dir_ / "pack.sfx";
+    ASSERT_EQ(Make(out, 3, 0), 0);
+    const Built b = Load(out);
+    const int64_t blocksStart = b.headLength - sfx::kBlocksSize;
+    const int64_t size = static_cast<int64_t>(b.bytes.size());
+    // Bytes of the banner in front of the blocks, of entry data and of the
+    // central directory, including ones the sign-extended checksum cannot see.
+    std::vector<int64_t> offsets = {blocksStart - 40, blocksStart - 1, b.headLength + 5, b.headLength + 60,
+                                    b.headLength + 150001, b.headLength + 150002, size - 30, size - 60};
+    for (int64_t off = b.headLength + 1000; off < b.headLength + 1064; ++off) offsets.push_back(off);
+    for (int64_t off : offsets) {
+        std::vector<uint8_t> bytes = b.bytes;
+        bytes[static_cast<size_t>(off)] ^= 0x01;
+        const std::string bad = dir_ / "bad.sfx";
+        vxtest::WriteFile(bad, bytes);
+        chmod(bad.c_str(), 0755);
+        vxtest::Run("rm -rf '" + (dir_ / "out") + "' && mkdir '" + (dir_ / "out") + "'");
+        std::string log;
+        EXPECT_NE(RunHead(bad, "-d out", &log), 0) << "flip at " << off << "\n" << log;
+        EXPECT_EQ(CountFiles(dir_ / "out"), 0) << "flip at " << off;
+    }
+}
+
+TEST_F(Sfx, FirstFormLeavesTheStubsBlocksAsWritten) {
+    NameFiles();
+    const std::string out = dir_ / "first.sfx";
+    ASSERT_EQ(Make(out, 0, 0, "Plain title", "Plain message"), 0);
+    // The head the stub writes for the same request, byte for byte in front.
+    plat::Module stub = plat::LoadLibraryA((vxtest::BinaryDir() + "/tests/KORVAL32.KVL").c_str());
+    ASSERT_NE(stub, nullptr);
+    loaded_.push_back(stub);
+    using HeadFn = int32_t (*)(const char*, int32_t, int32_t, int32_t, const char*, const char*);
+    auto head = reinterpret_cast<HeadFn>(plat::GetProcAddress(stub, "GetSfxHead"));
+    ASSERT_NE(head, nullptr);
+    const std::string alone = dir_ / "head.bin";
+    ASSERT_EQ(head(vxtest::EnginePath(alone).c_str(), 3, 0, 0, "Plain title", "Plain message"), 1);
+    const std::vector<uint8_t> expected = vxtest::ReadFile(alone);
+    const Built b = Load(out);
+    ASSERT_EQ(b.headLength, static_cast<int64_t>(expected.size()));
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), b.bytes.begin()));
+    std::string log;
+    ASSERT_EQ(RunHead(out, "-d o", &log), 0) << log;
+    ExpectExtractedSame(dir_ / "o");
+}
+
+namespace {
+int g_disks = 0;
+std::string g_lastDisk;
+int32_t CountDisk(uint32_t word, int32_t volume, char* path) {
+    EXPECT_EQ(word, 77u);
+    EXPECT_EQ(volume, g_disks + 2);
+    ++g_disks;
+    g_lastDisk = path;
+    return 1;
+}
+int32_t RefuseDisk(uint32_t, int32_t, char*) { return 0; }
+}  // namespace
+
+TEST_F(Sfx, SplitSetHasFullVolumesAndReassemblesAndRuns) {
+    vxtest::WriteFile(dir_ / "random.bin", vxtest::RandomBytes(900000, 3));
+    NameFiles();
+    g_disks = 0;
+    SetGetNextDiskProc(77, CountDisk);
+    const std::string out = dir_ / "pack.sfx";
+    ASSERT_EQ(Make(out, 3, 1), 0);
+    std::vector<uint8_t> joined = vxtest::ReadFile(out);
+    EXPECT_EQ(joined.size(), 362496u);
+    for (int v = 1; v <= g_disks; ++v) {
+        char name[32];
+        snprintf(name, sizeof name, "pack.s%02d", v);
+        auto part = vxtest::ReadFile(dir_ / name);
+        if (v < g_disks) {
+            EXPECT_EQ(part.size(), 362496u) << name;
+        }
+        EXPECT_LE(part.size(), 362496u) << name;
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    const size_t volumes = (joined.size() + 362495) / 362496;
+    ASSERT_GE(volumes, 3u);
+    EXPECT_EQ(static_cast<size_t>(g_disks), volumes - 1);
+    char last[16];
+    snprintf(last, sizeof last, "pack.s%02zu", volumes - 1);
+    EXPECT_NE(g_lastDisk.find(last), std::string::npos) << g_lastDisk;
+    vxtest::WriteFile(dir_ / "joined.zip", joined);
+    std::string log;
+    EXPECT_EQ(vxtest::Run("unzip -t '" + (dir_ / "joined.zip") + "'", &log), 0) << log;
+    ASSERT_EQ(RunHead(out, "-d o", &log), 0) << log;
+    ExpectExtractedSame(dir_ / "o");
+}
+
+TEST_F(Sfx, ResizeFileCutsAnyFileIntoVolumesThatJoinToIt) {
+    plat::Module stub = plat::LoadLibraryA((vxtest::BinaryDir() + "/tests/KORVAL32.KVL").c_str());
+    ASSERT_NE(stub, nullptr);
+    loaded_.push_back(stub);
+    using ResizeFn = uint16_t (*)(const char*, const char*, uint32_t);
+    auto resize = reinterpret_cast<ResizeFn>(plat::GetProcAddress(stub, "ResizeFile"));
+    ASSERT_NE(resize, nullptr);
+    const auto data = vxtest::RandomBytes(362496 * 2 + 17, 9);
+    vxtest::WriteFile(dir_ / "whole", data);
+    ASSERT_EQ(resize(vxtest::EnginePath(dir_ / "whole").c_str(), vxtest::EnginePath(dir_ / "v.sfx").c_str(), 362496),
+              0);
+    std::vector<uint8_t> joined;
+    for (const char* n : {"v.sfx", "v.s01", "v.s02"}) {
+        auto part = vxtest::ReadFile(dir_ / n);
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(joined, data);
+    EXPECT_FALSE(vxtest::FileExists(dir_ / "v.s03"));
+}
+
+TEST_F(Sfx, CancelledSplitKeepsTheFinishedArchive) {
+    vxtest::WriteFile(dir_ / "random.bin", vxtest::RandomBytes(500000, 4));
+    NameFiles();
+    SetGetNextDiskProc(1, RefuseDisk);
+    const std::string out = dir_ / "pack.sfx";
+    EXPECT_EQ(Make(out, 3, 1), 2926);
+    EXPECT_FALSE(vxtest::FileExists(dir_ / "pack.s01"));
+    std::string log;
+    EXPECT_EQ(vxtest::Run("unzip -t '" + out + "'", &log), 0) << log;
+}
+
+TEST_F(Sfx, StubStatusesTable) {
+    struct Case {
+        const char* stub;  // "" = a directory without any stub
+        int32_t form;
+        int32_t volumes;
+        uint16_t status;
+    } cases[] = {
+        {"", 3, 0, 2},         {"nohead2", 3, 0, 106}, {"fail0", 3, 0, 5}, {"fail7", 3, 0, 32768},
+        {"short", 3, 0, 9964}, {"headonly", 3, 1, 106},
+    };
+    for (const auto& c : cases) {
+        vxtest::ResetEngine();
+        DoneFileMaskList(&files_);
+        NameFiles();
+        if (*c.stub) {
+            UseFakeStub(c.stub);
+        } else {
+            plat::Module z = plat::LoadLibraryA("libz.so.1");
+            ASSERT_NE(z, nullptr);
+            loaded_.push_back(z);
+            vardex::engine().moduleHandle = plat::GetProcAddress(z, "zlibVersion");
+        }
+        const std::string out = dir_ / "status.sfx";
+        EXPECT_EQ(Make(out, c.form, c.volumes), c.status) << c.stub;
+        if (c.status != 106 || c.volumes == 0) {
+            EXPECT_NE(files_.first, nullptr) << c.stub << ": the host's list is kept after a failure";
+            EXPECT_FALSE(vxtest::FileExists(out)) << c.stub;
+        }
+        std::string left;
+        vxtest::Run("ls '" + dir_.path() + "' | grep -c '\\$SC\\|!!!'", &left);
+        EXPECT_EQ(atoi(left.c_str()), 0) << c.stub << ": no temporary head or backup is left";
+        vxtest::Run("rm -f '" + out + "'");
+    }
+}
+
+TEST_F(Sfx, StubWithoutSplitEntryPointsServesAnUnsplitArchive) {
+    NameFiles();
+    UseFakeStub("headonly");
+    const std::string out = dir_ / "plain.sfx";
+    ASSERT_EQ(Make(out, 3, 0), 0);
+    std::string log;
+    EXPECT_EQ(vxtest::Run("unzip -t '" + out + "'", &log), 0) << log;
+    EXPECT_EQ(Load(out).headLength, 9000);
+}
+
+TEST_F(Sfx, SplitWithoutTemporaryDirectoryGives9963) {
+    NameFiles();
+    const char* old = getenv("TMPDIR");
+    std::string saved = old ? old : "";
+    setenv("TMPDIR", ("/" + std::string(300, 'x')).c_str(), 1);
+    EXPECT_EQ(Make(dir_ / "pack.sfx", 3, 1), 9963);
+    if (old) setenv("TMPDIR", saved.c_str(), 1);
+    else unsetenv("TMPDIR");
+}
+
+TEST_F(Sfx, OnlyALetterWithAColonIsADisketteDrive) {
+    NameFiles();
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    const uint16_t status = Make("archive.sfx", 3, 1);
+    const bool split = vxtest::FileExists(dir_ / "archive.sfx") && !vxtest::FileExists(dir_ / "archive.s01");
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(split) << "archive.sfx is an ordinary file name, written where it was asked";
+}
+
+TEST_F(Sfx, LongTextsAreCutToTheirFields) {
+    NameFiles();
+    const std::string title(1000, 'T'), message(3000, 'M');
+    const std::string out = dir_ / "texts.sfx";
+    ASSERT_EQ(Make(out, 3, 0, title.c_str(), message.c_str()), 0);
+    std::string listing;
+    ASSERT_EQ(RunHead(out, "-l", &listing), 0);
+    EXPECT_EQ(listing.substr(0, listing.find('\n')), std::string(255, 'T'));
+}
+
+TEST_F(Sfx, ZipToolsOfThisProjectKeepTheHeadByteForByte) {
+    NameFiles();
+    const std::string out = dir_ / "pack.sfx";
+    ASSERT_EQ(Make(out, 3, 0), 0);
+    const Built before = Load(out);
+    const std::vector<uint8_t> head(before.bytes.begin(), before.bytes.begin() + before.headLength);
+    const std::string vardex = vxtest::BinaryDir() + "/vardex";
+    std::string log;
+    vxtest::WriteFile(dir_ / "added.txt", "added later\n");
+    ASSERT_EQ(vxtest::Run("cd '" + dir_.path() + "' && '" + vardex + "' add pack.sfx added.txt", &log), 0) << log;
+    ASSERT_EQ(vxtest::Run("'" + vardex + "' delete '" + out + "' one.txt", &log), 0) << log;
+    ASSERT_EQ(vxtest::Run("'" + vardex + "' list '" + out + "'", &log), 0) << log;
+    EXPECT_NE(log.find("added.txt"), std::string::npos);
+    EXPECT_EQ(log.find("one.txt"), std::string::npos);
+    ASSERT_EQ(vxtest::Run("'" + vardex + "' extract '" + out + "' -d '" + (dir_ / "x") + "'", &log), 0) << log;
+    EXPECT_EQ(vxtest::ReadFile(dir_ / "x/random.bin"), vxtest::ReadFile(dir_ / "random.bin"));
+    const Built after = Load(out);
+    ASSERT_EQ(after.headLength, before.headLength);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), after.bytes.begin()));
+    EXPECT_EQ(vxtest::Run("unzip -t '" + out + "'", &log), 0) << log;
+}

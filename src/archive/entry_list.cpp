@@ -99,7 +99,11 @@ uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks) {
             // The file ends before the directory does.
             case ReadResult::AtEnd: return Stop(VX_BAD_DATA);
         }
-        if (memcmp(signature, kEndSignature, 4) == 0) return Stop(list->count == 0 ? VX_NOTHING_SELECTED : 0);
+        // Writers that stream (zip to a pipe) put the Zip64 end record and its
+        // locator between the directory and the end record: the directory
+        // ends there too.
+        if (memcmp(signature, kEndSignature, 4) == 0 || memcmp(signature, kZip64EndSignature, 4) == 0)
+            return Stop(list->count == 0 ? VX_NOTHING_SELECTED : 0);
         if (memcmp(signature, kCentralSignature, 4) != 0) return Stop(VX_BAD_DATA);
 
         CentralFields fields;

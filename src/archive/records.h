@@ -17,6 +17,7 @@ namespace vardex {
 constexpr uint8_t kLocalSignature[4] = {0x50, 0x4B, 0x03, 0x04};
 constexpr uint8_t kCentralSignature[4] = {0x50, 0x4B, 0x01, 0x02};
 constexpr uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
+constexpr uint8_t kZip64EndSignature[4] = {0x50, 0x4B, 0x06, 0x06};
 
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;

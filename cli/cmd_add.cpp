@@ -11,9 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "commands.h"
@@ -158,34 +156,6 @@ int ParseAdd(int argc, char** argv, AddOptions* o) {
     return 0;
 }
 
-// The files a PATH names: the file itself, or every regular file under a
-// directory (in name order, so that archives come out the same each time).
-bool CollectFiles(const std::string& path, std::vector<std::string>* files) {
-    std::error_code ec;
-    const std::filesystem::file_status st = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(st)) {
-        // Named anyway: the library reports it as a file it cannot read.
-        files->push_back(path);
-        return true;
-    }
-    if (!std::filesystem::is_directory(st)) {
-        files->push_back(path);
-        return true;
-    }
-    std::vector<std::string> found;
-    for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file(ec)) found.push_back(it->path().string());
-    }
-    if (ec) {
-        fprintf(stderr, "vardex: add: cannot walk %s: %s\n", Printable(path).c_str(), ec.message().c_str());
-        return false;
-    }
-    std::sort(found.begin(), found.end());
-    files->insert(files->end(), found.begin(), found.end());
-    return true;
-}
-
 // A PATH as the library is to see it: inside BASE with --relative.
 std::string NamedPath(const std::string& path, const std::string& base) {
     if (base.empty()) return path;
@@ -274,7 +244,7 @@ int RunAdd(int argc, char** argv) {
     for (const std::string& p : o.paths) {
         const std::string inside = o.relative.empty() ? p : o.relative + "/" + NamedPath(p, o.relative);
         std::vector<std::string> found;
-        if (!CollectFiles(inside, &found)) return 1;
+        if (!CollectFiles(inside, &found, "add")) return 1;
         for (const std::string& f : found) files.push_back(NamedPath(f, o.relative));
     }
 

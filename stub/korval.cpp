@@ -91,17 +91,6 @@ int32_t WriteHead(const char* path, bool secondForm, uint32_t flags, int32_t for
     return 1;
 }
 
-// "pack.sfx" + volume 2 -> "pack.s01"; volume numbers above 99 use three digits.
-std::string VolumeName(const std::string& first, uint32_t index) {
-    size_t sep = first.find_last_of("\\/:");
-    size_t dot = first.find_last_of('.');
-    std::string base = (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ? first.substr(0, dot)
-                                                                                             : first;
-    char ext[16];
-    snprintf(ext, sizeof ext, ".s%02u", index - 1);
-    return base + ext;
-}
-
 }  // namespace
 
 extern "C" {
@@ -164,7 +153,7 @@ VARDEX_API uint16_t ResizeFile(const char* source, const char* destination, uint
     uint32_t volume = 1;
     do {
         char path[MAX_PATH];
-        snprintf(path, sizeof path, "%s", volume == 1 ? destination : VolumeName(destination, volume).c_str());
+        snprintf(path, sizeof path, "%s", volume == 1 ? destination : korval::VolumeName(destination, volume).c_str());
         if (volume > 1 && g_reg.nextDisk && g_reg.nextDisk(g_reg.nextDiskWord, static_cast<int32_t>(volume), path) == 0)
             return fail(VX_CANCELLED);
         path[MAX_PATH - 1] = '\0';

@@ -19,7 +19,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "common/crc32.h"
 
@@ -79,6 +81,18 @@ inline void PutText(uint8_t* field, uint32_t size, const char* text) {
     if (!text) return;
     size_t n = strnlen(text, size - 1);
     memcpy(field, text, n);
+}
+
+// The name of volume `volume` (2, 3, ...) of a split set whose first volume
+// is `first`: "pack.sfx" -> "pack.s01", "pack.s02", ...
+inline std::string VolumeName(const std::string& first, uint32_t volume) {
+    size_t sep = first.find_last_of("\\/:");
+    size_t dot = first.find_last_of('.');
+    std::string base = (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ? first.substr(0, dot)
+                                                                                             : first;
+    char ext[16];
+    snprintf(ext, sizeof ext, ".s%02u", volume - 1);
+    return base + ext;
 }
 
 // The CRC-32 that seals the texts: block A up to the program CRC, and block C.

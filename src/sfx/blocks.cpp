@@ -1,6 +1,10 @@
 #include "sfx/blocks.h"
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include "platform/platform.h"
 
 namespace vardex::sfx {
 
@@ -33,6 +37,27 @@ uint32_t SfxChecksum(const uint8_t* bytes, int32_t length, uint32_t value) {
     for (int32_t i = 0; i + 4 <= length; i += 4)
         value ^= s(bytes[i]) | s(bytes[i + 1]) << 8 | s(bytes[i + 2]) << 16 | s(bytes[i + 3]) << 24;
     return value;
+}
+
+bool SealChecksum(int fd, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t blocksStart, int64_t headEnd,
+                  int64_t fileLength, uint32_t* sum) {
+    uint32_t value = SfxChecksum(a, kBlockASize, kChecksumStart);
+    value = SfxChecksum(b, kBlockBSize, value);
+    value = SfxChecksum(c, kBlockCSize, value);
+    std::vector<uint8_t> piece(kPieceSize);
+    auto over = [&](int64_t from, int64_t to) {
+        if (platform::FileSeek(fd, from, SEEK_SET) != from) return false;
+        while (from < to) {
+            uint32_t n = static_cast<uint32_t>(to - from < kPieceSize ? to - from : kPieceSize);
+            if (platform::FileRead(fd, piece.data(), n) != static_cast<int32_t>(n)) return false;
+            value = SfxChecksum(piece.data(), static_cast<int32_t>(n), value);
+            from += n;
+        }
+        return true;
+    };
+    if (!over(0, blocksStart) || !over(headEnd, fileLength)) return false;
+    *sum = value;
+    return true;
 }
 
 void PrepareKeyTables(KeyTables& keys) {

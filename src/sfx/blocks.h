@@ -41,6 +41,13 @@ uint32_t GetValue(const uint8_t* blockB, const ValuePositions& pos);
 // are not included.
 uint32_t SfxChecksum(const uint8_t* bytes, int32_t length, uint32_t value);
 
+// The checksum that seals a head: the three blocks in plain form (their
+// checksum positions holding the placeholders) from kChecksumStart, then the
+// file fd from its start to the blocks and from headEnd (trailer included)
+// to fileLength, in pieces of kPieceSize.  False when the file cannot be read.
+bool SealChecksum(int fd, const uint8_t* a, const uint8_t* b, const uint8_t* c, int64_t blocksStart, int64_t headEnd,
+                  int64_t fileLength, uint32_t* sum);
+
 struct KeyTables {
     uint8_t first[32];
     uint8_t second[32];

@@ -181,21 +181,8 @@ void SealBlocks(const SfxRun& run, uint32_t trailer) {
     sfx::PutValue(b, sfx::kArchiveLengthPos, static_cast<uint32_t>(fileLength - trailer));
     for (int i = 0; i < 4; ++i) b[sfx::kChecksumPos.at[i]] = sfx::kChecksumPlaceholder[i];
 
-    uint32_t sum = sfx::SfxChecksum(a, sfx::kBlockASize, sfx::kChecksumStart);
-    sum = sfx::SfxChecksum(b, sfx::kBlockBSize, sum);
-    sum = sfx::SfxChecksum(c, sfx::kBlockCSize, sum);
-    std::vector<uint8_t> piece(sfx::kPieceSize);
-    auto over = [&](int64_t from, int64_t to) {
-        if (plat::FileSeek(reader.fd, from, SEEK_SET) != from) return false;
-        while (from < to) {
-            uint32_t n = static_cast<uint32_t>(to - from < sfx::kPieceSize ? to - from : sfx::kPieceSize);
-            if (plat::FileRead(reader.fd, piece.data(), n) != static_cast<int32_t>(n)) return false;
-            sum = sfx::SfxChecksum(piece.data(), static_cast<int32_t>(n), sum);
-            from += n;
-        }
-        return true;
-    };
-    if (!over(0, blocksStart) || !over(headLength + trailer, fileLength)) {
+    uint32_t sum = 0;
+    if (!sfx::SealChecksum(reader.fd, a, b, c, blocksStart, headLength + trailer, fileLength, &sum)) {
         SetStatus(VX_FILE_ERROR);
         return;
     }

@@ -86,16 +86,6 @@ int64_t HeadLength(const std::string& path) {
     return -1;
 }
 
-std::string VolumeName(const std::string& first, uint32_t volume) {
-    size_t sep = first.find_last_of('/');
-    size_t dot = first.find_last_of('.');
-    std::string base = (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ? first.substr(0, dot)
-                                                                                             : first;
-    char ext[16];
-    snprintf(ext, sizeof ext, ".s%02u", volume - 1);
-    return base + ext;
-}
-
 // Joins the first volume and the ones beside it into one temporary file.
 std::string Reassemble(const std::string& first, std::string* error) {
     char tmp[MAX_PATH];
@@ -111,7 +101,7 @@ std::string Reassemble(const std::string& first, std::string* error) {
     }
     std::vector<uint8_t> buf(65536);
     for (uint32_t volume = 1;; ++volume) {
-        std::string name = volume == 1 ? first : VolumeName(first, volume);
+        std::string name = volume == 1 ? first : korval::VolumeName(first, volume);
         Fd in(plat::FileOpen(name.c_str(), plat::OpenMode::ReadOnly));
         if (in.fd < 0) {
             if (volume == 1) *error = "cannot read " + name;
@@ -175,21 +165,8 @@ bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std
             return false;
         }
         for (int i = 0; i < 4; ++i) b[sfx::kChecksumPos.at[i]] = sfx::kChecksumPlaceholder[i];
-        uint32_t sum = sfx::SfxChecksum(a, sfx::kBlockASize, sfx::kChecksumStart);
-        sum = sfx::SfxChecksum(b, sfx::kBlockBSize, sum);
-        sum = sfx::SfxChecksum(c, sfx::kBlockCSize, sum);
-        std::vector<uint8_t> piece(sfx::kPieceSize);
-        auto over = [&](int64_t from, int64_t to) {
-            if (plat::FileSeek(f.fd, from, SEEK_SET) != from) return false;
-            while (from < to) {
-                uint32_t n = static_cast<uint32_t>(to - from < sfx::kPieceSize ? to - from : sfx::kPieceSize);
-                if (plat::FileRead(f.fd, piece.data(), n) != static_cast<int32_t>(n)) return false;
-                sum = sfx::SfxChecksum(piece.data(), static_cast<int32_t>(n), sum);
-                from += n;
-            }
-            return true;
-        };
-        if (!over(0, blocksStart) || !over(headLength, fileLength) || sum != recordedSum) {
+        uint32_t sum = 0;
+        if (!sfx::SealChecksum(f.fd, a, b, c, blocksStart, headLength, fileLength, &sum) || sum != recordedSum) {
             *error = "the archive is damaged or has been tampered with (checksum mismatch)";
             return false;
         }

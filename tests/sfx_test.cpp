@@ -381,6 +381,38 @@ TEST_F(Sfx, OnlyALetterWithAColonIsADisketteDrive) {
     EXPECT_TRUE(split) << "archive.sfx is an ordinary file name, written where it was asked";
 }
 
+TEST_F(Sfx, DisketteTargetIsBuiltInTheTemporaryDirectoryAndSplitOntoTheDrive) {
+    NameFiles();
+    TempDir temp;
+    const char* old = getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    setenv("TMPDIR", temp.path().c_str(), 1);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    // On this system "B:" is just a directory in the working directory.
+    ASSERT_EQ(mkdir((dir_ / "B:").c_str(), 0777), 0);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    int lastPercent = -1;
+    static int* progress;
+    progress = &lastPercent;
+    SetSetSfxProgressProc(5, [](uint32_t word, int32_t percent) -> int32_t {
+        EXPECT_EQ(word, 5u);
+        *progress = percent;
+        return 1;
+    });
+    const uint16_t status = Make("B:\\pack.sfx", 3, 4);
+    ASSERT_EQ(chdir(cwd), 0);
+    if (old) setenv("TMPDIR", saved.c_str(), 1);
+    else unsetenv("TMPDIR");
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(lastPercent, 100);
+    EXPECT_EQ(CountFiles(temp.path()), 0) << "the work copy in the temporary directory is removed";
+    std::string log;
+    EXPECT_EQ(vxtest::Run("unzip -t '" + (dir_ / "B:/pack.sfx") + "'", &log), 0) << log;
+    ASSERT_EQ(RunHead(dir_ / "B:/pack.sfx", "-d o", &log), 0) << log;
+    ExpectExtractedSame(dir_ / "o");
+}
+
 TEST_F(Sfx, LongTextsAreCutToTheirFields) {
     NameFiles();
     const std::string title(1000, 'T'), message(3000, 'M');

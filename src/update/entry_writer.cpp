@@ -55,16 +55,6 @@ bool WriteEncryptionHeader() {
     return WriteOutput(r.cryptHeader, kEncryptionHeaderSize);
 }
 
-// The new archive's position when it still fits a 32-bit offset field.
-int64_t RecordablePosition() {
-    const int64_t pos = platform::FileTell(engine().rewrite.newHandle);
-    if (pos < 0 || pos > kMaxOffset) {
-        Fail(VX_FILE_ERROR);
-        return -1;
-    }
-    return pos;
-}
-
 }  // namespace
 
 bool ReadSourceByte(uint8_t* out) {

@@ -32,17 +32,6 @@ void CloseHandle(int* fd) {
     *fd = -1;
 }
 
-// The new archive's position, or -1 (status 5) when it cannot be recorded in
-// a 32-bit offset field.
-int64_t RecordablePosition() {
-    const int64_t pos = platform::FileTell(engine().rewrite.newHandle);
-    if (pos < 0 || pos > kMaxOffset) {
-        Fail(VX_FILE_ERROR);
-        return -1;
-    }
-    return pos;
-}
-
 // Reads exactly count bytes from the backup; false (status 5) when it fails
 // or the file ends first.
 bool ReadBackup(void* buffer, uint32_t count) {
@@ -83,6 +72,17 @@ bool HasEndSignature(int fd) {
 }
 
 }  // namespace
+
+// The new archive's position, or -1 (status 5) when it cannot be recorded in
+// a 32-bit offset field.
+int64_t RecordablePosition() {
+    const int64_t pos = platform::FileTell(engine().rewrite.newHandle);
+    if (pos < 0 || pos > kMaxOffset) {
+        Fail(VX_FILE_ERROR);
+        return -1;
+    }
+    return pos;
+}
 
 bool AllocateUpdateBuffers(bool withOutputBuffer) {
     RewriteState& r = engine().rewrite;

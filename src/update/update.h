@@ -31,6 +31,10 @@ void ReleaseUpdateBuffers();
 // first, counts the bytes into the written count.
 bool WriteOutput(const void* buffer, uint32_t count);
 
+// The new archive's position, or -1 (status 5) when it cannot be recorded in
+// a 32-bit offset field.
+int64_t RecordablePosition();
+
 // The backup name of an archive: drive, directory and base name + ".!!!".
 // False when the archive cannot have one (empty, or the name is its own
 // backup name).

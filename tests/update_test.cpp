@@ -75,6 +75,7 @@ protected:
     }
     void TearDown() override {
         vardex::platform::SetWriteBudgetForTesting(-1);
+        vardex::platform::SetSyncFailureForTesting(false);
         ResetEngine();
     }
     // Opens the archive, registers what the test asks for and runs one update.
@@ -231,6 +232,14 @@ TEST_F(UpdateTest, ShortWriteAnywhereLeavesTheOldArchiveInPlace) {
         EXPECT_EQ(ReadFile(archive), original);
         EXPECT_FALSE(FileExists(tmp / "py.!!!"));
     }
+}
+
+TEST_F(UpdateTest, NewArchiveThatCannotBeFlushedIsRolledBackBeforeTheBackupGoes) {
+    vardex::platform::SetSyncFailureForTesting(true);
+    EXPECT_EQ(Update({"b.txt", "d.txt"}, false), VX_FILE_ERROR);
+    vardex::platform::SetSyncFailureForTesting(false);
+    EXPECT_EQ(ReadFile(archive), original);
+    EXPECT_FALSE(FileExists(tmp / "py.!!!"));
 }
 
 TEST_F(UpdateTest, ArchiveThatCannotBeMovedAsideIsNotTouched) {

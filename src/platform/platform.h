@@ -57,6 +57,10 @@ bool PathExists(const char* path);
 // Lets the file be run as a program (a self-extractor); no change elsewhere.
 bool MarkExecutable(const char* path);
 
+// Test hook: while set, FileSync fails (as when the device reports an error
+// on flushing).
+void SetSyncFailureForTesting(bool fail);
+
 // Test hook: after `bytes` more bytes have been written through FileWrite,
 // writes come up short (as on a full disk).  A negative value switches it off.
 void SetWriteBudgetForTesting(int64_t bytes);

@@ -13,6 +13,7 @@ namespace vardex::platform {
 namespace {
 // Remaining bytes before writes come up short; negative = no limit.
 int64_t g_writeBudget = -1;
+bool g_failSync = false;
 }  // namespace
 
 std::string NativePath(const char* enginePath) {
@@ -107,7 +108,7 @@ bool FileClose(int fd) { return fd >= 0 && ::close(fd) == 0; }
 
 bool FileTruncate(int fd, int64_t length) { return fd >= 0 && ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
 
-bool FileSync(int fd) { return fd >= 0 && ::fsync(fd) == 0; }
+bool FileSync(int fd) { return fd >= 0 && !g_failSync && ::fsync(fd) == 0; }
 
 bool FileRename(const char* from, const char* to) {
     return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
@@ -132,5 +133,7 @@ bool MarkExecutable(const char* path) {
 }
 
 void SetWriteBudgetForTesting(int64_t bytes) { g_writeBudget = bytes; }
+
+void SetSyncFailureForTesting(bool fail) { g_failSync = fail; }
 
 }  // namespace vardex::platform

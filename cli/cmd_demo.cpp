@@ -290,7 +290,7 @@ int SelfExtracting(const std::string& dir) {
         if (!ReadWhole(out + "/" + name, &got) || got != data) ++differing;
     }
     printf("\n   %zu files extracted by the archive itself, %s\n", files.size(),
-           differing == 0 ? "all identical" : "some DIFFER");
+           differing == 0 ? "each the same as its original" : "some DIFFER");
     return differing == 0 ? 0 : 1;
 }
 

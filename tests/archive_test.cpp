@@ -21,14 +21,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
+using vxtest::Put16;
+using vxtest::Put32;
 void PutBytes(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
 
 // A hand-made archive of stored entries, so that every field of the central

@@ -38,8 +38,8 @@ struct Entry {
     bool corruptDeflate = false;
 };
 
-void Put16(Bytes& b, uint16_t v) { b.push_back(static_cast<uint8_t>(v)), b.push_back(static_cast<uint8_t>(v >> 8)); }
-void Put32(Bytes& b, uint32_t v) { Put16(b, static_cast<uint16_t>(v)), Put16(b, static_cast<uint16_t>(v >> 16)); }
+using vxtest::Put16;
+using vxtest::Put32;
 
 Bytes Deflate(const Bytes& data) {
     z_stream z{};

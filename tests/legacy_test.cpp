@@ -633,14 +633,8 @@ struct Rewrapped {
     Bytes data;
 };
 
-void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
+using vxtest::Put16;
+using vxtest::Put32;
 
 Bytes WriteArchive(const std::vector<Rewrapped>& entries) {
     Bytes zip, central;

@@ -34,6 +34,16 @@ int Run(const std::string& command, std::string* output = nullptr);
 // True when a program is on the PATH.
 bool HaveTool(const std::string& name);
 
+// Little-endian field writers for hand-built records.
+inline void Put16(std::vector<uint8_t>& b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+inline void Put32(std::vector<uint8_t>& b, uint32_t v) {
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 // Text-like bytes that compress well.

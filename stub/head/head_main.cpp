@@ -115,11 +115,8 @@ std::string Reassemble(const std::string& first, std::string* error) {
                 plat::FileRemove(joined.c_str());
                 return "";
             }
-        plat::FileClose(out.fd);
-        bool complete = HasEndRecord(joined);
-        out.fd = plat::FileOpen(joined.c_str(), plat::OpenMode::ReadWrite);
-        plat::FileSeek(out.fd, 0, SEEK_END);
-        if (complete) return joined;
+        // Volumes left over from an earlier, longer set are not joined on.
+        if (HasEndRecord(joined)) return joined;
     }
     plat::FileRemove(joined.c_str());
     return "";

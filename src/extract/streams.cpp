@@ -130,22 +130,21 @@ void FlushOutput() {
     }
 }
 
-void WriteBlock(const uint8_t* data, uint32_t n) {
+namespace {
+// Adds n bytes to the CRC, writes and counts them, and reports progress;
+// a failed write leaves writeFailure (the two writers report it differently).
+void WriteCounted(const uint8_t* data, uint32_t n, uint16_t writeFailure) {
     StreamState& s = engine().stream;
     s.crc = CrcUpdate(s.crc, data, n);
-    if (!WriteOut(data, n)) SetStatus(VX_FILE_ERROR);
+    if (!WriteOut(data, n)) SetStatus(writeFailure);
     s.written += n;
     if (Status() == 0 && !ReportProgress(PercentOf(s.written, s.current.uncompressedSize, n)))
         SetStatus(VX_CANCELLED);
 }
+}  // namespace
 
-void FlushSlide(const uint8_t* window, uint32_t n) {
-    StreamState& s = engine().stream;
-    s.crc = CrcUpdate(s.crc, window, n);
-    if (!WriteOut(window, n)) SetStatus(VX_SHORT_WRITE);
-    s.written += n;
-    if (Status() == 0 && !ReportProgress(PercentOf(s.written, s.current.uncompressedSize, n)))
-        SetStatus(VX_CANCELLED);
-}
+void WriteBlock(const uint8_t* data, uint32_t n) { WriteCounted(data, n, VX_FILE_ERROR); }
+
+void FlushSlide(const uint8_t* window, uint32_t n) { WriteCounted(window, n, VX_SHORT_WRITE); }
 
 }  // namespace vardex

@@ -3,10 +3,13 @@
 # from seeds generated afresh (about a minute in all).  Exits non-zero when
 # a target finds a crash, a leak, undefined behaviour or a timeout; the input
 # is kept in build-fuzz/findings/.
-#   FUZZ_SECONDS=<n> sets the time per target (default 12).
+#   FUZZ_SECONDS=<n> sets the time per target (default 12), FUZZ_SEED=<n> the
+#   random seed (default 1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-12}
+# A fixed seed keeps the gate repeatable; FUZZ_SEED=0 lets libFuzzer draw one.
+seed=${FUZZ_SEED:-1}
 build=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DVARDEX_FUZZ=ON -DVARDEX_TESTS=OFF >/dev/null
@@ -24,7 +27,7 @@ for t in $targets; do
   mkdir -p "$corpus" "$build/seeds/$t"
   echo "== $t (${seconds}s)"
   if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-       "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
+       "$build/fuzz/$t" -seed="$seed" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
        -print_final_stats=1 -artifact_prefix="$build/findings/$t-" "$corpus" "$build/seeds/$t" \
        > "$build/$t.log" 2>&1; then
     tail -n 40 "$build/$t.log"

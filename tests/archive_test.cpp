@@ -269,6 +269,7 @@ TEST_F(Archive, InitZipFileLearnsTheBytesInFrontOfTheFirstEntry) {
     DoneZipFile();
 
     // Also for an archive the user may not write to: the scan only reads.
+    vxtest::ReadOnlyEnforced readOnly;
     chmod((dir_ / "sfx.zip").c_str(), 0444);
     vxtest::ResetEngine();
     InitZipFile(path.c_str());

@@ -49,6 +49,22 @@ TEST(Cipher, DecryptingWhatWasEncryptedGivesItBack) {
     EXPECT_EQ(buf, plain);
 }
 
+TEST(Cipher, KeystreamMatchesPythonsZipfile) {
+    // Python's zipfile._ZipDecrypter(b"pw") turns the bytes 0, 10, 20, ... 150
+    // into these; the cipher must agree in both directions.
+    const Bytes cipher = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150};
+    const Bytes plain = {0xE3, 0xEA, 0x8E, 0xEB, 0x4E, 0x5E, 0x6C, 0x72,
+                         0xEF, 0x78, 0x71, 0xA0, 0x97, 0x13, 0xE8, 0x89};
+    vardex::CipherState s;
+    Bytes buf = cipher;
+    vardex::InitKeys(s, "pw");
+    vardex::DecryptBuffer(s, buf.data(), buf.size());
+    EXPECT_EQ(buf, plain);
+    vardex::InitKeys(s, "pw");
+    vardex::EncryptBuffer(s, buf.data(), buf.size());
+    EXPECT_EQ(buf, cipher);
+}
+
 TEST(Cipher, HeaderCheckLooksAtTheLastByteOnly) {
     const uint32_t crc = 0xA1B2C3D4;
     vardex::CipherState s;

@@ -279,14 +279,16 @@ TEST_F(Paths, FindDataFromEntryDescribesTheEntry) {
 
     WIN32_FIND_DATAA data;
     memset(&data, 0x5A, sizeof data);
-    FindDataFromEntry(entry, &data);
+    {
+        // 2024-01-02 03:04:10 on a clock two hours ahead of UTC is 01:04:10 UTC:
+        // 0x01DA3D1797BAE100 ticks of 100 ns since 1601 (Python's calendar.timegm).
+        vxtest::ZoneGuard zone("XYZ-2");
+        FindDataFromEntry(entry, &data);
+    }
     EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    FILETIME local{}, utc{};
-    ASSERT_TRUE(platform::DosDateTimeToFileTime(entry.date, entry.time, &local));
-    ASSERT_TRUE(platform::LocalFileTimeToFileTime(&local, &utc));
     for (const FILETIME& ft : {data.ftCreationTime, data.ftLastAccessTime, data.ftLastWriteTime}) {
-        EXPECT_EQ(ft.dwLowDateTime, utc.dwLowDateTime);
-        EXPECT_EQ(ft.dwHighDateTime, utc.dwHighDateTime);
+        EXPECT_EQ(ft.dwLowDateTime, 0x97BAE100u);
+        EXPECT_EQ(ft.dwHighDateTime, 0x01DA3D17u);
     }
     EXPECT_EQ(data.nFileSizeHigh, 0u);
     EXPECT_EQ(data.nFileSizeLow, 0x12345678u);

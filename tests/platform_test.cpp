@@ -36,28 +36,7 @@ constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;
 
 uint64_t TicksOfUnix(int64_t seconds) { return kUnixEpochTicks + uint64_t(seconds) * kTicksPerSecond; }
 
-// Runs a block with TZ set to a zone, restoring the previous zone after.
-class ZoneGuard {
-public:
-    explicit ZoneGuard(const char* zone) {
-        const char* old = getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneGuard() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
+using vxtest::ZoneGuard;
 
 }  // namespace
 

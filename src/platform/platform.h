@@ -65,6 +65,11 @@ void SetSyncFailureForTesting(bool fail);
 // writes come up short (as on a full disk).  A negative value switches it off.
 void SetWriteBudgetForTesting(int64_t bytes);
 
+// Test hook: while set, opening an existing file for writing fails when its
+// owner may not write it, as for an unprivileged user, also when the tests
+// run as root (who may write any file).
+void SetReadOnlyEnforcedForTesting(bool enforce);
+
 // ---------------------------------------------------------------------------
 // Code pages.  "ANSI" is UTF-8; "OEM" (names stored in archives) is CP437.
 // Outputs are always zero-terminated, hold at most `outCap - 1` bytes and are

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "platform/posix_internal.h"
 
 namespace vardex::platform {
 
@@ -14,7 +15,17 @@ namespace {
 // Remaining bytes before writes come up short; negative = no limit.
 int64_t g_writeBudget = -1;
 bool g_failSync = false;
+bool g_enforceReadOnly = false;
 }  // namespace
+
+namespace posix {
+bool RefusedAsReadOnly(const char* native) {
+    struct stat st;
+    if (!g_enforceReadOnly || ::stat(native, &st) != 0 || S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR)) return false;
+    errno = EACCES;
+    return true;
+}
+}  // namespace posix
 
 std::string NativePath(const char* enginePath) {
     std::string out = enginePath ? enginePath : "";
@@ -39,6 +50,7 @@ int FileOpen(const char* path, OpenMode mode) {
         case OpenMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     }
     const std::string native = NativePath(path);
+    if (mode != OpenMode::ReadOnly && posix::RefusedAsReadOnly(native.c_str())) return -1;
     int fd;
     do {
         fd = ::open(native.c_str(), flags, 0666);
@@ -135,5 +147,7 @@ bool MarkExecutable(const char* path) {
 void SetWriteBudgetForTesting(int64_t bytes) { g_writeBudget = bytes; }
 
 void SetSyncFailureForTesting(bool fail) { g_failSync = fail; }
+
+void SetReadOnlyEnforcedForTesting(bool enforce) { g_enforceReadOnly = enforce; }
 
 }  // namespace vardex::platform

@@ -21,6 +21,10 @@ constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorInvalidParameter = 87;
 
+// True when the read-only test hook is set and the existing file at the
+// native path lacks its owner's write permission (errno is then EACCES).
+bool RefusedAsReadOnly(const char* native);
+
 // FILETIME (100 ns since 1601-01-01 UTC) <-> POSIX seconds and nanoseconds.
 FILETIME ToFileTime(const struct timespec& ts);
 bool FromFileTime(const FILETIME& ft, struct timespec* ts);

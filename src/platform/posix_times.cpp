@@ -85,9 +85,14 @@ Handle CreateFileA(const char* path, uint32_t access, uint32_t /*share*/, uint32
         case TRUNCATE_EXISTING_: flags |= O_TRUNC; break;
         default: posix::SetLastError(posix::kErrorInvalidParameter); return kInvalidHandle;
     }
+    const std::string native = NativePath(path);
+    if (write && posix::RefusedAsReadOnly(native.c_str())) {
+        posix::SetLastErrorFromErrno();
+        return kInvalidHandle;
+    }
     int fd;
     do {
-        fd = ::open(NativePath(path).c_str(), flags, 0666);
+        fd = ::open(native.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         posix::SetLastErrorFromErrno();

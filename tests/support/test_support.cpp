@@ -6,12 +6,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 
 #include "api/engine.h"
+#include "platform/platform.h"
 
 namespace vxtest {
 
@@ -104,6 +106,25 @@ void ResetEngine() {
     e.moduleHandle = module;
     e.overwriteCheck = check;
 }
+
+ZoneGuard::ZoneGuard(const char* zone) {
+    const char* old = getenv("TZ");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+}
+
+ZoneGuard::~ZoneGuard() {
+    if (had_)
+        setenv("TZ", old_.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+ReadOnlyEnforced::ReadOnlyEnforced() { vardex::platform::SetReadOnlyEnforcedForTesting(true); }
+ReadOnlyEnforced::~ReadOnlyEnforced() { vardex::platform::SetReadOnlyEnforcedForTesting(false); }
 
 std::string EnginePath(const std::string& native) {
     std::string out = native;

@@ -57,6 +57,29 @@ std::string SourceDir();
 // the exports in one process).
 void ResetEngine();
 
+// While alive, the platform refuses to open read-only files for writing even
+// when the tests run as root, so read-only cases judge the engine everywhere.
+class ReadOnlyEnforced {
+public:
+    ReadOnlyEnforced();
+    ~ReadOnlyEnforced();
+    ReadOnlyEnforced(const ReadOnlyEnforced&) = delete;
+    ReadOnlyEnforced& operator=(const ReadOnlyEnforced&) = delete;
+};
+
+// Runs a block with TZ set to a zone, restoring the previous zone after.
+class ZoneGuard {
+public:
+    explicit ZoneGuard(const char* zone);
+    ~ZoneGuard();
+    ZoneGuard(const ZoneGuard&) = delete;
+    ZoneGuard& operator=(const ZoneGuard&) = delete;
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
 // Engine path (backslashes) for a native path.
 std::string EnginePath(const std::string& native);
 

@@ -39,7 +39,7 @@ protected:
     std::string RefusedPassword() const {
         std::string picked;
         vxtest::Run("cd '" + dir_.path() +
-                        "' && python3 -c \"import zipfile\n"
+                        "' && " + vxtest::Python() + " -c \"import zipfile\n"
                         "z = zipfile.ZipFile('x.zip')\n"
                         "for i in range(64):\n"
                         "    p = 'wrong%d' % i\n"

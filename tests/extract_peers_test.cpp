@@ -78,7 +78,7 @@ vxtest::TempDir* ExtractPeers::source_ = nullptr;
 TEST_F(ExtractPeers, ArchivesWrittenByPeersExtractByteForByte) {
     const std::string list = "empty.bin one.bin window.txt text.txt random.bin sub/dir/nested.txt";
     const std::string py =
-        "python3 -c \"import sys,zipfile; z=zipfile.ZipFile(sys.argv[1],'w',int(sys.argv[2])); "
+        vxtest::Python() + " -c \"import sys,zipfile; z=zipfile.ZipFile(sys.argv[1],'w',int(sys.argv[2])); "
         "[z.write(f) for f in sys.argv[3:]]; z.close()\" ";
     struct Case {
         const char* tool;

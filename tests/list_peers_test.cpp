@@ -61,7 +61,7 @@ for i in z.infolist():
 std::vector<Listed> ZipfileTruth(const TempDir& dir, const std::string& archive, std::string* comment) {
     vxtest::WriteFile(dir / "truth.py", std::string(kZipfileTruth));
     std::string out;
-    EXPECT_EQ(vxtest::Run("python3 '" + (dir / "truth.py") + "' '" + archive + "'", &out), 0) << out;
+    EXPECT_EQ(vxtest::Run(vxtest::Python() + " '" + (dir / "truth.py") + "' '" + archive + "'", &out), 0) << out;
     std::vector<Listed> entries;
     std::istringstream lines(out);
     std::string line;
@@ -218,7 +218,7 @@ const PeerCase kPeerCases[] = {
     // front of the end record; the directory ends there.
     {"zip_from_stdin_with_zip64_end_record", "zip", "cat a.txt | zip -q - - > out.zip"},
     {"zip_encrypted", "zip", "zip -q -P secret out.zip a.txt sub/c.txt", 0x0001},
-    {"zipfile_stored_deflated_utf8_and_cp437_names", "python3", "python3 writer.py out.zip", 0x0800},
+    {"zipfile_stored_deflated_utf8_and_cp437_names", "python3", vxtest::Python() + " writer.py out.zip", 0x0800},
     {"7z_deflate", "7z", "7z a -tzip -bd out.zip a.txt b.bin sub \xc3\xbc.txt >/dev/null"},
     {"7z_bzip2_method_shown_as_number", "7z", "7z a -tzip -mm=BZip2 -bd out.zip a.txt >/dev/null"},
     {"bytes_in_front_adjusted_by_zip_A", "zip",

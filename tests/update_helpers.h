@@ -50,7 +50,7 @@ inline std::string Quote(const std::string& s) {
 // Runs a Python snippet with the archive path as sys.argv[1]; returns stdout.
 inline std::string Py(const std::string& code, const std::string& archive, int* rc = nullptr) {
     std::string out;
-    const int status = Run("python3 -c " + Quote(code) + " " + Quote(archive) + " 2>&1", &out);
+    const int status = Run(Python() + " -c " + Quote(code) + " " + Quote(archive) + " 2>&1", &out);
     if (rc) *rc = status;
     return out;
 }

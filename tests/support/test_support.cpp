@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,7 +71,13 @@ int Run(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool HaveTool(const std::string& name) { return Run("command -v " + name + " >/dev/null") == 0; }
+bool HaveTool(const std::string& name) {
+    if (Run("command -v " + name + " >/dev/null") == 0) return true;
+    ADD_FAILURE() << "peer " << name << " is missing (scripts/deps.sh installs it)";
+    return false;
+}
+
+std::string Python() { return std::string("'") + VARDEX_PYTHON + "'"; }
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);

@@ -31,8 +31,12 @@ bool FileExists(const std::string& path);
 
 // Runs a shell command; returns its exit status, stdout+stderr in *output.
 int Run(const std::string& command, std::string* output = nullptr);
-// True when a program is on the PATH.
+// True when a peer program is on the PATH.  A missing one also fails the
+// running test: scripts/deps.sh installs every peer, and a check that quietly
+// drops its judge would pass without judging anything.
 bool HaveTool(const std::string& name);
+// The Python interpreter the build found, quoted for a shell command.
+std::string Python();
 
 // Little-endian field writers for hand-built records.
 inline void Put16(std::vector<uint8_t>& b, uint32_t v) {

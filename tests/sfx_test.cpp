@@ -128,10 +128,15 @@ TEST(SfxBlocks, ScramblingRoundTripsThroughTheHeadsDecoder) {
             EXPECT_NE(scrambled, in);
         }
     }
-    // The block is reversed: the first output byte comes from the last input byte.
-    uint8_t in[2] = {0x00, 0x55}, out[2];
-    sfx::ScrambleBlock(keys, out, in, 2);
-    EXPECT_EQ(out[0], static_cast<uint8_t>(((0x55 ^ 1) ^ keys.first[0]) - keys.second[0]));
+    // Known answer from tests/support/sfx_seal.py, written from the layout
+    // alone: 40 bytes (i * 37 + 11) wrap the 32-byte key tables.
+    std::vector<uint8_t> in(40), out(40);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 37 + 11);
+    sfx::ScrambleBlock(keys, out.data(), in.data(), 40);
+    const char* expected = "0d8cf7083e49410728534f8ddd99901994882f057df9918d47d1c07d9fb52a6d8d4c77887ec98187";
+    std::string hex;
+    for (uint8_t b : out) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+    EXPECT_EQ(hex, expected);
 }
 
 TEST_F(Sfx, FinishedFilePassesPeersAndExtractsItselfByteForByte) {
@@ -162,33 +167,18 @@ TEST_F(Sfx, SealedBlocksHoldCountLengthAndTheChecksumOverPlaceholders) {
     NameFiles();
     const std::string out = dir_ / "pack.sfx";
     ASSERT_EQ(Make(out, 3, 0), 0);
-    Built b = Load(out);
-    ASSERT_GT(b.headLength, static_cast<int64_t>(sfx::kBlocksSize));
-    const int64_t blocksStart = b.headLength - sfx::kBlocksSize;
-    std::vector<uint8_t> a(sfx::kBlockASize), bb(sfx::kBlockBSize), c(sfx::kBlockCSize);
-    sfx::KeyTables keys;
-    sfx::PrepareKeyTables(keys);
-    const uint8_t* at = b.bytes.data() + blocksStart;
-    sfx::UnscrambleBlock(keys, a.data(), at, sfx::kBlockASize);
-    sfx::UnscrambleBlock(keys, bb.data(), at + sfx::kBlockASize, sfx::kBlockBSize);
-    sfx::UnscrambleBlock(keys, c.data(), at + sfx::kBlockASize + sfx::kBlockBSize, sfx::kBlockCSize);
-
-    EXPECT_EQ(sfx::GetValue(bb.data(), sfx::kFilesCountPos), names_.size());
-    EXPECT_EQ(sfx::GetValue(bb.data(), sfx::kArchiveLengthPos), b.bytes.size());
-    const uint32_t recorded = sfx::GetValue(bb.data(), sfx::kChecksumPos);
-    for (int i = 0; i < 4; ++i) bb[sfx::kChecksumPos.at[i]] = sfx::kChecksumPlaceholder[i];
-    uint32_t sum = sfx::SfxChecksum(a.data(), sfx::kBlockASize, sfx::kChecksumStart);
-    sum = sfx::SfxChecksum(bb.data(), sfx::kBlockBSize, sum);
-    sum = sfx::SfxChecksum(c.data(), sfx::kBlockCSize, sum);
-    for (int64_t p = 0; p < blocksStart; p += sfx::kPieceSize) {
-        int64_t n = std::min<int64_t>(sfx::kPieceSize, blocksStart - p);
-        sum = sfx::SfxChecksum(b.bytes.data() + p, static_cast<int32_t>(n), sum);
-    }
-    for (int64_t p = b.headLength; p < static_cast<int64_t>(b.bytes.size()); p += sfx::kPieceSize) {
-        int64_t n = std::min<int64_t>(sfx::kPieceSize, static_cast<int64_t>(b.bytes.size()) - p);
-        sum = sfx::SfxChecksum(b.bytes.data() + p, static_cast<int32_t>(n), sum);
-    }
-    EXPECT_EQ(sum, recorded);
+    // An independent reading of the file: Python finds the head's end through
+    // zipfile, unscrambles the blocks and recomputes the checksum.
+    std::string got;
+    ASSERT_EQ(vxtest::Run(vxtest::Python() + " '" + vxtest::SourceDir() + "/tests/support/sfx_seal.py' '" + out + "'",
+                          &got),
+              0)
+        << got;
+    unsigned long count = 0, length = 0, recorded = 0, computed = 0;
+    ASSERT_EQ(sscanf(got.c_str(), "%lu %lu %lu %lu", &count, &length, &recorded, &computed), 4) << got;
+    EXPECT_EQ(count, names_.size());
+    EXPECT_EQ(length, vxtest::ReadFile(out).size());
+    EXPECT_EQ(recorded, computed);
 }
 
 TEST_F(Sfx, DamagedFileIsRefusedAndNothingIsExtracted) {
@@ -443,4 +433,120 @@ TEST_F(Sfx, ZipToolsOfThisProjectKeepTheHeadByteForByte) {
     ASSERT_EQ(after.headLength, before.headLength);
     EXPECT_TRUE(std::equal(head.begin(), head.end(), after.bytes.begin()));
     EXPECT_EQ(vxtest::Run("unzip -t '" + out + "'", &log), 0) << log;
+}
+
+namespace {
+std::vector<uint8_t> Received(const std::string& out) { return vxtest::ReadFile(out + ".got"); }
+}  // namespace
+
+TEST_F(Sfx, SecondFormHandsTheHostsRecordToTheStubUnchanged) {
+    NameFiles();
+    UseFakeStub("headonly");
+    SfxDesc desc;
+    auto* raw = reinterpret_cast<uint8_t*>(&desc);
+    for (size_t i = 0; i < sizeof desc; ++i) raw[i] = static_cast<uint8_t>(i * 13 + 5);
+    desc.form = 3;
+    desc.volumeChoice = 0;
+    snprintf(desc.text1, sizeof desc.text1, "Title");
+    const SfxDesc before = desc;
+    const std::string out = dir_ / "record.sfx";
+    CreateZipSfx2(vxtest::EnginePath(out).c_str(), &files_, &desc);
+    ASSERT_EQ(GetArchiveStatus(), 0);
+    const std::vector<uint8_t> got = Received(out);
+    ASSERT_EQ(got.size(), 4 + sizeof(SfxDesc));
+    EXPECT_EQ(U32(got.data()), 3u);
+    EXPECT_EQ(memcmp(got.data() + 4, &before, sizeof before), 0) << "the stub sees the host's record as it was";
+    EXPECT_EQ(memcmp(&desc, &before, sizeof before), 0) << "the host's record is not changed";
+}
+
+TEST_F(Sfx, CreateZipSfxFillsAZeroedRecordAndCutsItsTexts) {
+    // text 2 is cut at 1,031 bytes, before a two-byte character that would straddle the end.
+    const std::string longTitle(300, 'T'), longMessage = std::string(1030, 'M') + "\xC3\xA4" + "rest";
+    struct Case {
+        const char* title;
+        const char* message;
+        std::string text1, text2;
+    } cases[] = {
+        {"", "", "", ""},
+        {"Title \xC3\xBC", "Message", "Title \xC3\xBC", "Message"},
+        {longTitle.c_str(), longMessage.c_str(), std::string(255, 'T'), std::string(1030, 'M')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text1.size());
+        vxtest::ResetEngine();
+        DoneFileMaskList(&files_);
+        NameFiles();
+        UseFakeStub("headonly");
+        const std::string out = dir_ / "fill.sfx";
+        vxtest::Run("rm -f '" + out + "'");
+        ASSERT_EQ(Make(out, 4, 0, c.title, c.message), 0);
+        const std::vector<uint8_t> got = Received(out);
+        ASSERT_EQ(got.size(), 4 + sizeof(SfxDesc));
+        SfxDesc expected;
+        memset(&expected, 0, sizeof expected);
+        expected.form = 4;
+        memcpy(expected.text1, c.text1.data(), c.text1.size());
+        memcpy(expected.text2, c.text2.data(), c.text2.size());
+        EXPECT_EQ(memcmp(got.data() + 4, &expected, sizeof expected), 0);
+    }
+}
+
+TEST_F(Sfx, FirstFormPassesFormSplitAndTextsToGetSfxHead) {
+    struct Case {
+        int32_t form, volumes;
+        uint16_t status;  // the stand-in has no ResizeFile for a split
+        const char* title;
+        const char* message;
+        const char* received;
+    } cases[] = {
+        {0, 0, 0, "One", "Two", "3 0 0\nOne\nTwo\n"},
+        {2, 0, 0, "", "", "3 2 0\n\n\n"},
+        {-5, 3, VX_STUB_ENTRY_MISSING, "T", "", "3 -5 1\nT\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.received);
+        vxtest::ResetEngine();
+        DoneFileMaskList(&files_);
+        NameFiles();
+        UseFakeStub("headonly");
+        const std::string out = dir_ / "first.sfx";
+        vxtest::Run("rm -f '" + out + "'*");
+        EXPECT_EQ(Make(out, c.form, c.volumes, c.title, c.message), c.status);
+        const std::vector<uint8_t> got = Received(out);
+        EXPECT_EQ(std::string(got.begin(), got.end()), c.received);
+    }
+}
+
+TEST_F(Sfx, VolumeChoiceWithoutAVolumeSizeIsRefusedBeforeAnythingIsWritten) {
+    for (int32_t volumes : {-1, 5, 1000}) {
+        SCOPED_TRACE(volumes);
+        vxtest::ResetEngine();
+        DoneFileMaskList(&files_);
+        NameFiles();
+        const std::string out = dir_ / "bad.sfx";
+        EXPECT_EQ(Make(out, 3, volumes), VX_BAD_DATA);
+        EXPECT_NE(files_.first, nullptr) << "the host's list is kept";
+        EXPECT_FALSE(vxtest::FileExists(out));
+        EXPECT_EQ(CountFiles(dir_.path()), 4) << "only the four inputs";
+    }
+}
+
+TEST_F(Sfx, LowerCaseDisketteLetterIsADisketteDriveToo) {
+    NameFiles();
+    TempDir temp;
+    const char* old = getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    setenv("TMPDIR", temp.path().c_str(), 1);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(mkdir((dir_ / "b:").c_str(), 0777), 0);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    const uint16_t status = Make("b:\\pack.sfx", 3, 4);
+    ASSERT_EQ(chdir(cwd), 0);
+    if (old) setenv("TMPDIR", saved.c_str(), 1);
+    else unsetenv("TMPDIR");
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(CountFiles(temp.path()), 0) << "the work copy in the temporary directory is removed";
+    std::string log;
+    EXPECT_EQ(vxtest::Run("unzip -t '" + (dir_ / "b:/pack.sfx") + "'", &log), 0) << log;
 }

@@ -384,7 +384,8 @@ void CreateSfx(const char* archivePath, FileMaskList* files, int32_t form, int32
     // The texts are cut to their fields, never copied past them.
     if (text1 && *text1) CopyText(desc.text1, sizeof desc.text1, text1);
     if (text2 && *text2) {
-        size_t n = strnlen(text2, sizeof desc.text2 - 1);
+        // One byte past the field's room, so that a character straddling its end is seen and left out.
+        size_t n = strnlen(text2, sizeof desc.text2);
         n = Utf8CutLength(text2, n, sizeof desc.text2 - 1);
         memcpy(desc.text2, text2, n);
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,8 +46,13 @@ std::string ReadText(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    }
+    // A pinned time keeps archives made from generated files the same bytes on every day.
+    const struct timespec pinned[2] = {{kPinnedFileTime, 0}, {kPinnedFileTime, 0}};
+    utimensat(AT_FDCWD, path.c_str(), pinned, 0);
 }
 
 void WriteFile(const std::string& path, const std::string& data) {

@@ -23,6 +23,10 @@ private:
     std::string path_;
 };
 
+// Files written by WriteFile get this modification time (2024-01-02 12:00:00
+// UTC), so that archives of generated inputs do not change with the day.
+constexpr int64_t kPinnedFileTime = 1704196800;
+
 std::vector<uint8_t> ReadFile(const std::string& path);
 std::string ReadText(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& data);

@@ -292,6 +292,75 @@ TEST_F(Archive, InitZipFileClearsCallbacksCreateZipFileKeepsThem) {
     DoneZipFile();
 }
 
+namespace {
+int32_t AnyName(uint32_t, const char*, const char*) { return 1; }
+int32_t AnySkip(uint32_t, const char*) { return 1; }
+int32_t AnyKey(uint32_t, char*, const char*) { return 1; }
+int32_t AnyPercent(uint32_t, int32_t) { return 1; }
+int32_t AnyReplace(uint32_t, WIN32_FIND_DATAA*, WIN32_FIND_DATAA*) { return 1; }
+int32_t AnyDisk(uint32_t, int32_t, char*) { return 1; }
+
+// Sets every setting the engine keeps to a value unlike its default.
+void SetEverything() {
+    SetArchiveStatus(VX_CRC_MISMATCH);
+    arOptionsOn(arUsePaths | arStripPaths);
+    SetInputPath("in\\dir");
+    SetOutputPath("out\\dir");
+    SetRelativePath("base");
+    SetCryptKey("secret");
+    SetPackLevel(4);
+    const uint32_t desc[10] = {0, 0, 0, 0, 0, 0, 60, 70, 80, 3};
+    SetArcerStats(desc);
+    SetSetFileNameProc(1, AnyName);
+    SetSkipFileProc(2, AnySkip);
+    SetSetCryptKeyProc(3, AnyKey);
+    SetSetProgressProc(4, AnyPercent);
+    SetOkToReplaceProc(5, AnyReplace);
+    SetGetNextDiskProc(6, AnyDisk);
+    SetSetSfxProgressProc(7, AnyPercent);
+}
+
+int RegisteredCallbacks() {
+    const auto& e = engine();
+    return bool(e.fileNameProc) + bool(e.skipFileProc) + bool(e.cryptKeyProc) + bool(e.progressProc) +
+           bool(e.okToReplaceProc) + bool(e.nextDiskProc) + bool(e.sfxProgressProc);
+}
+}  // namespace
+
+TEST_F(Archive, InitZipFileResetsItsSettingsCreateZipFileOnlyTheDescriptor) {
+    const uint32_t defaults[10] = {1023, 20, 1, 32, 32, 1, 20, 32, 0, 1};
+    const std::string archive = Write("a.zip", BuildArchive(ThreeEntries()));
+
+    SetEverything();
+    InitZipFile(archive.c_str());
+    EXPECT_EQ(GetArchiveStatus(), 0);
+    EXPECT_EQ(engine().passwordSet, 0u);
+    EXPECT_EQ(engine().packLevel, 0);
+    EXPECT_EQ(memcmp(engine().descriptor, defaults, sizeof defaults), 0);
+    EXPECT_STREQ(engine().relativePath, "");
+    EXPECT_EQ(RegisteredCallbacks(), 0);
+    // Kept: the options (with the two InitZipFile sets), both paths and the password text.
+    EXPECT_TRUE(arOptionsAreOn(arUsePaths | arStripPaths | arArchiveInit | arKeepExtraFields));
+    EXPECT_STREQ(engine().inputPath, "in\\dir\\");
+    EXPECT_STREQ(engine().outputPath, "out\\dir\\");
+    EXPECT_STREQ(engine().password, "secret");
+    DoneZipFile();
+
+    SetEverything();
+    CreateZipFile(vxtest::EnginePath(dir_ / "new.zip").c_str());
+    EXPECT_EQ(GetArchiveStatus(), 0);
+    EXPECT_EQ(memcmp(engine().descriptor, defaults, sizeof defaults), 0);
+    EXPECT_EQ(engine().passwordSet, 1u);
+    EXPECT_EQ(engine().packLevel, 4);
+    EXPECT_STREQ(engine().relativePath, "base");
+    EXPECT_EQ(RegisteredCallbacks(), 7);
+    EXPECT_EQ(engine().sfxProgressProc.hostWord, 7u);
+    EXPECT_TRUE(arOptionsAreOn(arUsePaths | arStripPaths));
+    SetArchiveStatus(VX_CRC_MISMATCH);
+    DoneZipFile();
+    EXPECT_EQ(GetArchiveStatus(), VX_CRC_MISMATCH) << "DoneZipFile leaves the status alone";
+}
+
 // --- creating and closing ---------------------------------------------------
 
 TEST_F(Archive, CreateZipFileAddsZipExtensionOnlyWhenTheNameHasNone) {

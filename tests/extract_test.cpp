@@ -14,6 +14,7 @@
 
 #include "api/engine.h"
 #include "extract/extract.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 #include "vardex32.h"
 
@@ -295,6 +296,9 @@ TEST_F(ExtractDriver, FailingEntryStopsTheExtraction) {
     Entry newer{"bad.txt", Text("x")};
     newer.versionNeeded = 45;
     Entry method7{"bad.txt", Text("x"), 7};
+    Entry method9{"bad.txt", Text("x"), 9}, method12{"bad.txt", Text("x"), 12};
+    Entry newerOnUnix{"bad.txt", Text("x")};
+    newerOnUnix.versionNeeded = 0x0315;  // 2.1 made on Unix: the low byte counts
     Entry crc{"bad.txt", Text("contents"), 8};
     crc.badCrc = true;
     Entry encrypted{"bad.txt", Text("0123456789abcdef")};
@@ -306,6 +310,9 @@ TEST_F(ExtractDriver, FailingEntryStopsTheExtraction) {
     const Case cases[] = {
         {"version needed 4.5", newer, VX_UNSUPPORTED_ENTRY, false},
         {"method 7", method7, VX_UNSUPPORTED_ENTRY, false},
+        {"method 9", method9, VX_UNSUPPORTED_ENTRY, false},
+        {"method 12", method12, VX_UNSUPPORTED_ENTRY, false},
+        {"version needed 2.1 from Unix", newerOnUnix, VX_UNSUPPORTED_ENTRY, false},
         {"CRC mismatch", crc, VX_CRC_MISMATCH, true},
         {"encrypted without a password callback", encrypted, VX_CANNOT_DECRYPT, false},
         {"damaged deflate data", damaged, VX_BAD_DATA, false},
@@ -320,6 +327,36 @@ TEST_F(ExtractDriver, FailingEntryStopsTheExtraction) {
         EXPECT_EQ(Extract(), c.status);
         EXPECT_TRUE(vxtest::FileExists(OutFile("before.txt")));
         EXPECT_EQ(vxtest::FileExists(OutFile("bad.txt")), c.badFileKept);
+        EXPECT_FALSE(vxtest::FileExists(OutFile("after.txt")));
+    }
+}
+
+TEST_F(ExtractDriver, OnlyTheLowByteOfVersionNeededCounts) {
+    Entry unix20{"unix.txt", Text("made on Unix")}, other20{"other.txt", Text("high byte set")};
+    unix20.versionNeeded = 0x0314;
+    other20.versionNeeded = 0xFF14;
+    Open({unix20, other20});
+    ASSERT_EQ(Extract(), 0);
+    EXPECT_EQ(vxtest::ReadText(OutFile("unix.txt")), "made on Unix");
+    EXPECT_EQ(vxtest::ReadText(OutFile("other.txt")), "high byte set");
+}
+
+TEST_F(ExtractDriver, FailedOutputWriteStopsAndRemovesThePartialFile) {
+    // The decoders report a short write as 101; the stored copy as a file error.
+    const struct {
+        uint16_t method;
+        uint16_t status;
+    } cases[] = {{8, VX_SHORT_WRITE}, {0, VX_FILE_ERROR}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        TearDown();
+        SetUp();
+        Open({{"big.bin", vxtest::TextBytes(200000, 4), c.method}, {"after.txt", Text("a")}});
+        vardex::platform::SetWriteBudgetForTesting(50000);
+        const uint16_t status = Extract();
+        vardex::platform::SetWriteBudgetForTesting(-1);
+        EXPECT_EQ(status, c.status);
+        EXPECT_FALSE(vxtest::FileExists(OutFile("big.bin")));
         EXPECT_FALSE(vxtest::FileExists(OutFile("after.txt")));
     }
 }

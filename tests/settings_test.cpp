@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "api/engine.h"
 #include "support/test_support.h"
@@ -106,4 +108,46 @@ TEST_F(Settings, DescriptorReportsDefaultsAndTakesWordsSixToNine) {
 TEST_F(Settings, SetPackLevelStoresAndReturns) {
     EXPECT_EQ(SetPackLevel(3), 3);
     EXPECT_EQ(engine().packLevel, 3);
+}
+
+TEST_F(Settings, NoSettingTouchesTheStatus) {
+    uint32_t desc[10] = {};
+    const std::vector<std::pair<const char*, std::function<void()>>> calls = {
+        {"arOptionsOn", [] { arOptionsOn(arUsePaths); }},
+        {"arOptionsOff", [] { arOptionsOff(arUsePaths); }},
+        {"arOptionsAreOn", [] { (void)arOptionsAreOn(arUsePaths); }},
+        {"SetInputPath", [] { SetInputPath("in"); }},
+        {"SetOutputPath", [] { SetOutputPath("out"); }},
+        {"SetRelativePath", [] { SetRelativePath("base"); }},
+        {"SetCryptKey", [] { SetCryptKey("pw"); }},
+        {"SetCryptKey empty", [] { SetCryptKey(""); }},
+        {"SetPackLevel", [] { (void)SetPackLevel(2); }},
+        {"GetVersionDesc", [&] { GetVersionDesc(desc); }},
+        {"GetArcerDesc", [&] { GetArcerDesc(desc); }},
+        {"GetArcerVerDesc", [&] { (void)GetArcerVerDesc(20, desc); }},
+        {"GetArcerVerDesc wrong version", [&] { (void)GetArcerVerDesc(19, desc); }},
+        {"SetArcerStats", [&] { SetArcerStats(desc); }},
+        {"SetArcerVerStats", [&] { (void)SetArcerVerStats(20, desc); }},
+        {"SetArcerVerStats wrong version", [&] { (void)SetArcerVerStats(21, desc); }},
+        {"SetSetFileNameProc", [] { SetSetFileNameProc(1, nullptr); }},
+        {"SetSkipFileProc", [] { SetSkipFileProc(1, nullptr); }},
+        {"SetSetCryptKeyProc", [] { SetSetCryptKeyProc(1, nullptr); }},
+        {"SetSetProgressProc", [] { SetSetProgressProc(1, nullptr); }},
+        {"SetOkToReplaceProc", [] { SetOkToReplaceProc(1, nullptr); }},
+        {"SetGetNextDiskProc", [] { SetGetNextDiskProc(1, nullptr); }},
+        {"SetSetSfxProgressProc", [] { SetSetSfxProgressProc(1, nullptr); }},
+        {"file mask list", [] {
+             FileMaskList list;
+             InitFileMaskList(&list);
+             AppendFileMask("*.txt", &list);
+             DoneFileMaskList(&list);
+         }},
+    };
+    for (uint16_t status : {uint16_t{0}, uint16_t{VX_CRC_MISMATCH}}) {
+        for (const auto& [name, call] : calls) {
+            SetArchiveStatus(status);
+            call();
+            EXPECT_EQ(GetArchiveStatus(), status) << name;
+        }
+    }
 }

@@ -1,0 +1,43 @@
+// The shared library exports exactly the contract's functions (and
+// extensions carrying the Vx prefix): nothing of the engine's internals.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace {
+
+const std::set<std::string> kContract = {
+    "AppendFileMask",       "BuildZipFileList",       "CompressFileMaskListZip", "CreateZipFile",
+    "CreateZipSfx",         "CreateZipSfx2",          "DeleteFileMaskListZip",   "DoneFileMaskList",
+    "DoneZipFile",          "DoneZipFileList",        "ExtractFileMaskListZip",  "GetArcerDesc",
+    "GetArcerVerDesc",      "GetArchiveStatus",       "GetVersionDesc",          "InitFileMaskList",
+    "InitZipFile",          "InitZipFileList",        "SetArcerStats",           "SetArcerVerStats",
+    "SetArchiveStatus",     "SetCryptKey",            "SetGetNextDiskProc",      "SetInputPath",
+    "SetOkToReplaceProc",   "SetOutputPath",          "SetPackLevel",            "SetRelativePath",
+    "SetSetCryptKeyProc",   "SetSetFileNameProc",     "SetSetProgressProc",      "SetSetSfxProgressProc",
+    "SetSkipFileProc",      "arOptionsAreOn",         "arOptionsOff",            "arOptionsOn",
+};
+
+TEST(Abi, LibraryExportsTheContractAndOnlyVxExtensionsBeside) {
+    ASSERT_EQ(kContract.size(), 36u);
+    std::string out;
+    ASSERT_EQ(vxtest::Run("nm -D --defined-only '" + vxtest::BinaryDir() + "/libvardex32.so'", &out), 0) << out;
+    std::set<std::string> functions;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (!(fields >> address >> type >> name)) continue;
+        // Names the toolchain reserves (sanitizer hooks, _init, _fini) are not the library's.
+        if (name.rfind("_init", 0) == 0 || name.rfind("_fini", 0) == 0 || name.rfind("__", 0) == 0) continue;
+        EXPECT_TRUE(kContract.count(name) || name.rfind("Vx", 0) == 0) << "exported beyond the contract: " << name;
+        if (type == "T") functions.insert(name);
+    }
+    for (const std::string& name : kContract) EXPECT_TRUE(functions.count(name)) << "not exported: " << name;
+}
+
+}  // namespace

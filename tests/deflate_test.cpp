@@ -556,6 +556,26 @@ TEST_F(Deflate, EntryReadsTheSourceFileAndWritesTheOutputFile) {
     }
 }
 
+// The bit total of an entry is counted in 64 bits: started just below 2^32
+// bits, an entry of stored, fixed and dynamic blocks reports the preset bytes
+// plus exactly what it wrote, and what it wrote is a sound stream.
+TEST_F(Deflate, SizeIsCountedPastTwoToTheThirtyTwoBits) {
+    const uint64_t preset = (uint64_t{1} << 32) - 8 * 4096;
+    const std::vector<uint8_t> data =
+        Concat({vxtest::RandomBytes(40000, 21), vxtest::TextBytes(60000, 22), Repeat('z', 3000)});
+    for (uint32_t level : {1u, 4u}) {
+        SCOPED_TRACE(level);
+        dfl::SetStartingBitCountForTesting(preset);
+        DeflateRun run = DeflateMemory(data, level);
+        dfl::SetStartingBitCountForTesting(0);
+        ASSERT_EQ(run.status, 0);
+        std::vector<uint8_t> decoded;
+        ASSERT_TRUE(vxtest::ZlibInflate(run.stream, &decoded));
+        EXPECT_EQ(decoded, data);
+        EXPECT_EQ(run.outcome.compressedSize, preset / 8 + run.stream.size());
+    }
+}
+
 // An entry whose compressed data passes 256 MiB (2^31 bits) still reports its
 // true size: the bit total is counted in 64 bits.
 TEST_F(Deflate, EntryOver256MiBReportsItsTrueCompressedSize) {

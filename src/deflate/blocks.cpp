@@ -49,6 +49,7 @@ constexpr int kRepeatZero = 17;      // 3..10 zeros, 3 extra bits
 constexpr int kRepeatZeroLong = 18;  // 11..138 zeros, 7 extra bits
 
 BlockObserver gObserver = nullptr;
+uint64_t gStartingBits = 0;
 void* gObserverContext = nullptr;
 
 uint16_t ReverseBits(uint32_t code, int length) {
@@ -285,7 +286,7 @@ void ClearDeflateTables() { std::memset(gTables, 0, sizeof(BlockTables)); }
 
 void StartTrees() {
     BlockTables& t = *gTables;
-    t.totalBits = 0;
+    t.totalBits = gStartingBits;
     t.litDesc = {t.litTree, t.fixedLit, kLengthExtra, kLiterals + 1, kLitCodes, kMaxBits, 0};
     t.distDesc = {t.distTree, t.fixedDist, kDistanceExtra, 0, kDistCodes, kMaxBits, 0};
     t.lengthDesc = {t.lengthTree, nullptr, kLengthTreeExtra, 0, kLengthTreeCodes, kMaxLengthTreeBits, 0};
@@ -421,6 +422,8 @@ uint64_t EndBlock(const uint8_t* data, uint32_t storedLength, bool final) {
     }
     return t.totalBits >> 3;
 }
+
+void SetStartingBitCountForTesting(uint64_t bits) { gStartingBits = bits; }
 
 void SetBlockObserverForTesting(BlockObserver observer, void* context) {
     gObserver = observer;

@@ -181,6 +181,10 @@ struct BlockReport {
 };
 using BlockObserver = void (*)(const BlockReport& report, void* context);
 void SetBlockObserverForTesting(BlockObserver observer, void* context);
+// Test hook: every entry's bit total starts at `bits` (a multiple of 8) in
+// place of 0, so that the counting past 2^31 and 2^32 bits is reached with
+// kilobytes of input.  Only the reported size changes, not the stream.
+void SetStartingBitCountForTesting(uint64_t bits);
 
 // ---------------------------------------------------------------------------
 // Compressed output (output.cpp)

@@ -22,18 +22,19 @@ struct Listed {
     uint32_t compressedSize = 0;
     std::string method;
     std::string crc;  // 8 hex digits
+    std::string when;  // YYYY-MM-DD HH:MM:SS from the DOS date and time
     bool encrypted = false;
     uint16_t flags = 0;  // only known from Python
 
     bool operator==(const Listed& o) const {
         return name == o.name && size == o.size && compressedSize == o.compressedSize && method == o.method &&
-               crc == o.crc && encrypted == o.encrypted;
+               crc == o.crc && when == o.when && encrypted == o.encrypted;
     }
 };
 
 std::ostream& operator<<(std::ostream& out, const Listed& e) {
-    return out << e.name << " " << e.size << "/" << e.compressedSize << " " << e.method << " " << e.crc
-               << (e.encrypted ? " *" : "");
+    return out << e.name << " " << e.size << "/" << e.compressedSize << " " << e.method << " " << e.crc << " "
+               << e.when << (e.encrypted ? " *" : "");
 }
 
 std::string MethodName(unsigned method) {
@@ -54,7 +55,8 @@ const char kZipfileTruth[] = R"(import sys, zipfile
 z = zipfile.ZipFile(sys.argv[1])
 print("COMMENT", z.comment.hex())
 for i in z.infolist():
-    print(f"{i.filename}\t{i.file_size}\t{i.compress_size}\t{i.compress_type}\t{i.CRC:08x}\t{i.flag_bits}")
+    when = "%04d-%02d-%02d %02d:%02d:%02d" % i.date_time
+    print(f"{i.filename}\t{i.file_size}\t{i.compress_size}\t{i.compress_type}\t{i.CRC:08x}\t{i.flag_bits}\t{when}")
 )";
 
 // What Python's zipfile reads from the archive: the entries and the comment.
@@ -75,7 +77,7 @@ std::vector<Listed> ZipfileTruth(const TempDir& dir, const std::string& archive,
         std::vector<std::string> f;
         std::istringstream fields(line);
         for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
-        if (f.size() != 6) continue;
+        if (f.size() != 7) continue;
         Listed e;
         e.name = f[0];
         e.size = static_cast<uint32_t>(std::stoul(f[1]));
@@ -83,14 +85,35 @@ std::vector<Listed> ZipfileTruth(const TempDir& dir, const std::string& archive,
         e.method = MethodName(static_cast<unsigned>(std::stoul(f[3])));
         e.crc = f[4];
         e.flags = static_cast<uint16_t>(std::stoul(f[5]));
+        e.when = f[6];
         e.encrypted = (e.flags & 1) != 0;
         entries.push_back(e);
     }
     return entries;
 }
 
-// The entries as "vardex list" prints them, and the comment it shows.
-std::vector<Listed> CliListing(const std::string& archive, std::string* comment) {
+// The totals line under the listing: both sizes and the entry count.
+struct Totals {
+    uint64_t size = 0, compressedSize = 0;
+    size_t entries = 0;
+    bool operator==(const Totals& o) const {
+        return size == o.size && compressedSize == o.compressedSize && entries == o.entries;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Totals& t) {
+    return out << t.size << "/" << t.compressedSize << " in " << t.entries;
+}
+
+Totals Sum(const std::vector<Listed>& entries) {
+    Totals t;
+    for (const Listed& e : entries) t.size += e.size, t.compressedSize += e.compressedSize;
+    t.entries = entries.size();
+    return t;
+}
+
+// The entries as "vardex list" prints them, the comment it shows and its totals.
+std::vector<Listed> CliListing(const std::string& archive, std::string* comment, Totals* totals) {
     std::string out;
     EXPECT_EQ(vxtest::Run("'" + vxtest::BinaryDir() + "/vardex' list '" + archive + "'", &out), 0) << out;
     std::vector<Listed> entries;
@@ -109,11 +132,18 @@ std::vector<Listed> CliListing(const std::string& archive, std::string* comment)
             ++rules;
             continue;
         }
+        if (rules == 2 && !line.empty()) {
+            std::istringstream fields(line);
+            std::string word;
+            fields >> totals->size >> totals->compressedSize >> totals->entries >> word;
+            rules = 3;
+        }
         if (rules != 1) continue;
         Listed e;
         std::istringstream fields(line.substr(0, 67));
         std::string date, time, crc;
         fields >> e.size >> e.compressedSize >> e.method >> date >> time >> crc;
+        e.when = date + " " + time;
         e.encrypted = crc.size() == 9 && crc[8] == '*';
         e.crc = crc.substr(0, 8);
         e.name = line.size() > 67 ? line.substr(67) : "";
@@ -142,6 +172,10 @@ std::vector<Listed> EngineListing(const std::string& archive, uint32_t* firstEnt
         l.compressedSize = e->compressedSize;
         l.method = MethodName(e->method);
         l.crc = Hex8(e->crc32);
+        char when[32];
+        snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", 1980u + (e->date >> 9), (e->date >> 5) & 15u,
+                 e->date & 31u, static_cast<unsigned>(e->time >> 11), (e->time >> 5) & 63u, (e->time & 31u) * 2);
+        l.when = when;
         l.encrypted = (e->flags & 1) != 0;
         entries.push_back(l);
     }
@@ -202,7 +236,9 @@ TEST_P(ListPeers, ListsWhatZipfileReads) {
         EXPECT_TRUE(seen) << "no entry has flag " << c.flagSeen;
     }
 
-    EXPECT_EQ(CliListing(archive, &cliComment), truth);
+    Totals totals;
+    EXPECT_EQ(CliListing(archive, &cliComment, &totals), truth);
+    EXPECT_EQ(totals, Sum(truth));
     EXPECT_EQ(cliComment, truthComment);
     uint32_t firstEntryOffset = 0;
     EXPECT_EQ(EngineListing(archive, &firstEntryOffset), truth);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "engine_reset.h"
 #include "vardex32.h"
 
 namespace {
@@ -19,8 +20,10 @@ namespace fs = std::filesystem;
 // The host's answer alternates between the password "x" and giving up, so
 // that a wrong password is asked for once more and then refused (a host that
 // answers forever is asked forever).
+bool g_give = false;  // reset for every input
+
 int32_t GivePassword(uint32_t, char* password, const char*) {
-    static bool give = false;
+    bool& give = g_give;
     give = !give;
     std::strcpy(password, "x");
     return give ? 1 : 0;
@@ -44,6 +47,8 @@ std::string Engine(const fs::path& p) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    vxfuzz::ResetEngine();
+    g_give = false;
     const fs::path scratch = MakeScratch();
     const fs::path archive = scratch / "in.zip";
     const fs::path out = scratch / "out";

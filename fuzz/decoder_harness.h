@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "api/engine.h"
+#include "engine_reset.h"
 #include "extract/streams.h"
 
 namespace vxfuzz {
@@ -35,6 +36,7 @@ void RunDecoder(const uint8_t* data, size_t size, uint16_t method, uint16_t flag
     if (ftruncate(input, 0) != 0 || pwrite(input, data, size, 0) != static_cast<ssize_t>(size)) abort();
     lseek(input, 0, SEEK_SET);
 
+    vxfuzz::ResetEngine();
     EngineState& e = engine();
     StreamState& s = e.stream;
     CentralFields f{};

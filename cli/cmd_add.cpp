@@ -81,15 +81,16 @@ int Usage(const char* message) {
 bool ReadHidden(const char* prompt, std::string* out) {
     FILE* tty = fopen("/dev/tty", "r+");
     if (!tty) return false;
-    fputs(prompt, tty);
-    fflush(tty);
     termios saved{};
     const bool haveTerm = tcgetattr(fileno(tty), &saved) == 0;
+    // Echo goes off before the prompt shows: nothing typed after it is echoed or lost.
     if (haveTerm) {
         termios quiet = saved;
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
         tcsetattr(fileno(tty), TCSAFLUSH, &quiet);
     }
+    fputs(prompt, tty);
+    fflush(tty);
     char line[512];
     const bool ok = fgets(line, sizeof line, tty) != nullptr;
     if (haveTerm) tcsetattr(fileno(tty), TCSAFLUSH, &saved);

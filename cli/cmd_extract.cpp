@@ -60,17 +60,19 @@ FILE* OpenTerminal() { return fopen("/dev/tty", "r+"); }
 bool AskTerminal(const std::string& prompt, bool hidden, std::string* answer) {
     FILE* tty = OpenTerminal();
     if (!tty) return false;
-    fputs(prompt.c_str(), tty);
-    fflush(tty);
     termios saved{};
     const int fd = fileno(tty);
     const bool restore = hidden && tcgetattr(fd, &saved) == 0;
+    // Echo goes off before the prompt shows, so that nothing typed after the
+    // prompt is echoed or thrown away by the switch.
     if (restore) {
         termios quiet = saved;
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
         quiet.c_lflag |= ECHONL;
         tcsetattr(fd, TCSAFLUSH, &quiet);
     }
+    fputs(prompt.c_str(), tty);
+    fflush(tty);
     char line[512];
     const bool ok = fgets(line, sizeof line, tty) != nullptr;
     if (restore) tcsetattr(fd, TCSAFLUSH, &saved);

@@ -1,0 +1,52 @@
+"""Runs a shell command on a new pseudo-terminal, as a user at a terminal
+would, answering its questions.
+
+usage: pty_run.py COMMAND [EXPECT ANSWER]...
+Waits for each EXPECT text in the output, then types ANSWER and Enter.  Prints
+the whole transcript and exits with the command's exit status; 124 when an
+expected text does not come within 20 seconds.
+"""
+import os
+import pty
+import select
+import sys
+
+
+def main():
+    command, script = sys.argv[1], sys.argv[2:]
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execvp("sh", ["sh", "-c", command])
+    transcript = b""
+    seen = 0  # transcript bytes already matched
+    pairs = [(script[i].encode(), script[i + 1].encode()) for i in range(0, len(script) - 1, 2)]
+    timed_out = False
+    while True:
+        if pairs and pairs[0][0] in transcript[seen:]:
+            seen = transcript.index(pairs[0][0], seen) + len(pairs[0][0])
+            os.write(fd, pairs[0][1] + b"\n")
+            pairs.pop(0)
+            continue
+        ready, _, _ = select.select([fd], [], [], 20)
+        if not ready:
+            timed_out = True
+            break
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:  # the command ended and closed the terminal
+            break
+        if not chunk:
+            break
+        transcript += chunk
+    sys.stdout.write(transcript.decode("utf-8", "replace"))
+    if timed_out:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+        sys.stdout.write("\n[timed out waiting for %r]\n" % (pairs[0][0] if pairs else b"the end"))
+        sys.exit(124)
+    _, status = os.waitpid(pid, 0)
+    sys.exit(os.waitstatus_to_exitcode(status))
+
+
+if __name__ == "__main__":
+    main()

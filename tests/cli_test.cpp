@@ -1,7 +1,9 @@
 // The vardex command line: dispatch, help, failure reporting, list and demo.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -70,6 +72,36 @@ TEST(Cli, ListMarksEncryptedEntriesAndMasksSelectByDirectory) {
     EXPECT_EQ(out.find("a.txt"), std::string::npos) << out;
     EXPECT_NE(out.find("*  d/b.txt"), std::string::npos) << out;
     EXPECT_NE(out.find("1 entry"), std::string::npos) << out;
+}
+
+TEST(Cli, SfxBuildsARunnableArchiveAndReportsFailuresInWords) {
+    TempDir dir;
+    vxtest::Run("mkdir -p '" + (dir / "in/sub") + "'");
+    vxtest::WriteFile(dir / "in/a.txt", vxtest::TextBytes(40000, 1));
+    vxtest::WriteFile(dir / "in/sub/b.bin", vxtest::RandomBytes(30000, 2));
+    std::string out, err;
+    ASSERT_EQ(RunCli("sfx '" + (dir / "pack.sfx") + "' --title 'Packed here' --level 4 '" + (dir / "in") + "'", &out,
+                     &err, dir),
+              0)
+        << err;
+    EXPECT_EQ(vxtest::Run("unzip -tq '" + (dir / "pack.sfx") + "'", &out), 0) << out;
+    ASSERT_EQ(vxtest::Run("cd '" + dir.path() + "' && ./pack.sfx -l </dev/null", &out), 0) << out;
+    EXPECT_EQ(out.rfind("Packed here\n", 0), 0u) << out;
+    ASSERT_EQ(vxtest::Run("cd '" + dir.path() + "' && unzip -qq -d peer pack.sfx && ./pack.sfx -d own </dev/null", &out),
+              0)
+        << out;
+    EXPECT_EQ(vxtest::Run("diff -r '" + (dir / "peer") + "' '" + (dir / "own") + "'", &out), 0) << out;
+    EXPECT_EQ(vxtest::Run("cd '" + dir.path() + "' && find peer -type f | wc -l", &out), 0);
+    EXPECT_EQ(atoi(out.c_str()), 2) << out;
+
+    // Failures in words, and nothing left behind.
+    EXPECT_EQ(RunCli("sfx '" + (dir / "none/p.sfx") + "' '" + (dir / "in") + "'", &out, &err, dir), 1);
+    EXPECT_NE(err.find("(status 5)"), std::string::npos) << err;
+    EXPECT_EQ(RunCli("sfx '" + (dir / "p.sfx") + "' '" + (dir / "missing.txt") + "'", &out, &err, dir), 1);
+    EXPECT_NE(err.find("cannot read"), std::string::npos) << err;
+    EXPECT_FALSE(vxtest::FileExists(dir / "p.sfx"));
+    EXPECT_EQ(RunCli("sfx '" + (dir / "v.sfx") + "' --volumes 5 '" + (dir / "in") + "'", &out, &err, dir), 2);
+    EXPECT_FALSE(vxtest::FileExists(dir / "v.sfx"));
 }
 
 TEST(Cli, DemoWritesAndListsItsExample) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "api/engine.h"
+#include "api/paths.h"
 #include "extract/extract.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -359,6 +360,35 @@ TEST_F(ExtractDriver, FailedOutputWriteStopsAndRemovesThePartialFile) {
         EXPECT_FALSE(vxtest::FileExists(OutFile("big.bin")));
         EXPECT_FALSE(vxtest::FileExists(OutFile("after.txt")));
     }
+}
+
+TEST_F(ExtractDriver, OutOfMemoryAtAnyAllocationStopsWithStatus8) {
+    // Stored, Deflated (Huffman tables) and Reduced (follower sets: all 256
+    // empty, then three literals) entries: every heap block on the way, from
+    // the entry list to the decoders' tables, fails once in turn.
+    Bytes reduced(192, 0);
+    for (char c : std::string("abc")) reduced.push_back(static_cast<uint8_t>(c));
+    const std::vector<Entry> entries = {
+        {"stored.txt", Text("stored")}, {"deflated.txt", vxtest::TextBytes(5000, 7), 8}, {"reduced.bin", reduced, 2}};
+    Open(entries);
+    const uint16_t unlimited = Extract();
+    int failures = 0;
+    for (int budget = 0; budget < 100; ++budget) {
+        SCOPED_TRACE(budget);
+        TearDown();
+        SetUp();
+        Open(entries);
+        vardex::SetAllocationBudgetForTesting(budget);
+        const uint16_t status = Extract();
+        vardex::SetAllocationBudgetForTesting(-1);
+        if (status != VX_OUT_OF_MEMORY) {
+            EXPECT_EQ(status, unlimited) << "a failed allocation must end in status 8";
+            break;
+        }
+        ++failures;
+    }
+    // Two buffers per entry, the Huffman tables and the follower sets at least.
+    EXPECT_GE(failures, 6);
 }
 
 TEST_F(ExtractDriver, NoMatchingEntryIsReported) {

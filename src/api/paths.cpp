@@ -105,6 +105,11 @@ bool Allocate(void** slot, uint16_t size) {
     return true;
 }
 
+void* AllocateWork(size_t size, bool zeroed) {
+    if (!AllocationAllowed()) return nullptr;
+    return zeroed ? calloc(1, size ? size : 1) : malloc(size ? size : 1);
+}
+
 void Release(void** slot) {
     if (!slot) return;
     free(*slot);

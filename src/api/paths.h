@@ -27,6 +27,9 @@ uint16_t Search(const uint8_t* buffer, size_t length, const uint8_t* pattern, si
 char* HeapCopy(const char* text);
 // *slot := a new block of size bytes; false (slot untouched) when memory runs out.
 bool Allocate(void** slot, uint16_t size);
+// A work block (buffer or table) of size bytes, zero-filled when asked;
+// null when memory runs out.  Released with free().
+void* AllocateWork(size_t size, bool zeroed = false);
 // Releases the block in *slot, if any, and sets the slot to null.
 void Release(void** slot);
 // Test hook: after `count` more successful HeapCopy/Allocate calls, they fail

@@ -22,6 +22,7 @@
 //  - the entry's bit total is counted in 64 bits.
 #include <cstdlib>
 
+#include "api/paths.h"
 #include "deflate/deflate_internal.h"
 
 namespace vardex::deflate {
@@ -438,7 +439,7 @@ using namespace deflate;
 
 bool AllocateCompressorTables() {
     if (deflate::gTables) return true;
-    deflate::gTables = static_cast<deflate::BlockTables*>(std::calloc(1, sizeof(deflate::BlockTables)));
+    deflate::gTables = static_cast<deflate::BlockTables*>(AllocateWork(sizeof(deflate::BlockTables), true));
     return deflate::gTables != nullptr;
 }
 

@@ -102,6 +102,7 @@ int BuildTree(BitReader& in, unsigned n, unsigned simple, const uint16_t* base, 
     int r = ReadTreeLengths(in, lengths, n);
     if (r != kOk) return r;
     r = BuildHuffmanTable(lengths, n, simple, base, extra, table, bits);
+    if (r == 3) SetStatus(VX_OUT_OF_MEMORY);  // bad trees leave the status to the CRC check; this is no bad tree
     if (r == 0 && *table == nullptr) return kBadTree;  // cannot happen: lengths are 1..16
     return r;
 }

@@ -217,8 +217,8 @@ void ExtractEntry(const ZipFileEntry& node, const char* outputPath) {
     }
     const bool encrypted = (entry.flags & kFlagEncrypted) != 0;
 
-    HeapBlock outBuf(static_cast<uint8_t*>(malloc(kOutputBufferSize)));
-    HeapBlock inBuf(static_cast<uint8_t*>(malloc(kInputBufferSize)));
+    HeapBlock outBuf(static_cast<uint8_t*>(AllocateWork(kOutputBufferSize)));
+    HeapBlock inBuf(static_cast<uint8_t*>(AllocateWork(kInputBufferSize)));
     if (!outBuf || !inBuf) {
         SetStatus(VX_OUT_OF_MEMORY);
         return;

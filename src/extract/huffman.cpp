@@ -8,6 +8,8 @@
 // chained behind a leading entry so that the whole code is freed at once.
 #include "extract/huffman.h"
 
+#include "api/paths.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -44,7 +46,7 @@ struct Builder {
 
     HuffEntry* NewBlock(unsigned width) {
         size_t entries = size_t{1} << width;
-        auto* block = static_cast<HuffTable*>(malloc(sizeof(HuffEntry) * (entries + 1)));
+        auto* block = static_cast<HuffTable*>(AllocateWork(sizeof(HuffEntry) * (entries + 1)));
         if (!block) return nullptr;
         block->head.e = 0;
         block->head.b = static_cast<uint8_t>(width);
@@ -172,7 +174,7 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned s, const uint
     unsigned offset[kMaxBits + 2] = {};
     for (unsigned len = 1; len <= kMaxBits; ++len) offset[len + 1] = offset[len] + count[len];
     const unsigned coded = n - count[0];
-    auto* symbols = static_cast<Symbol*>(malloc(sizeof(Symbol) * coded));
+    auto* symbols = static_cast<Symbol*>(AllocateWork(sizeof(Symbol) * coded));
     if (!symbols) return 3;
     for (unsigned i = 0; i < n; ++i) {
         unsigned len = lengths[i];

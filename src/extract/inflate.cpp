@@ -323,7 +323,8 @@ int Inflate() {
     do {
         int r = InflateBlock(&last);
         if (r != kInflateOk) {
-            SetStatus(VX_BAD_DATA);
+            // Memory running out is not damage in the data.
+            SetStatus(r == kInflateNoMemory ? VX_OUT_OF_MEMORY : VX_BAD_DATA);
             return r;
         }
     } while (!last);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "api/engine.h"
+#include "api/paths.h"
 #include "extract/legacy.h"
 #include "extract/streams.h"
 
@@ -138,7 +139,7 @@ void Unreduce() {
     StreamState& st = engine().stream;
     unsigned method = st.current.method;
     if (method < 2 || method > 5 || st.outBuf == nullptr) return;
-    auto* sets = static_cast<FollowerSet*>(std::calloc(kSets, sizeof(FollowerSet)));
+    auto* sets = static_cast<FollowerSet*>(AllocateWork(kSets * sizeof(FollowerSet), true));
     if (sets == nullptr) {
         SetStatus(VX_OUT_OF_MEMORY);
         return;

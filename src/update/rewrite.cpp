@@ -86,8 +86,8 @@ int64_t RecordablePosition() {
 
 bool AllocateUpdateBuffers(bool withOutputBuffer) {
     RewriteState& r = engine().rewrite;
-    r.inputBuffer = static_cast<uint8_t*>(malloc(kUpdateInputSize));
-    if (withOutputBuffer) r.outputBuffer = static_cast<uint8_t*>(malloc(kUpdateOutputSize));
+    r.inputBuffer = static_cast<uint8_t*>(AllocateWork(kUpdateInputSize));
+    if (withOutputBuffer) r.outputBuffer = static_cast<uint8_t*>(AllocateWork(kUpdateOutputSize));
     if (!r.inputBuffer || (withOutputBuffer && !r.outputBuffer)) {
         ReleaseUpdateBuffers();
         Fail(VX_OUT_OF_MEMORY);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "platform/platform.h"
 
@@ -44,13 +43,13 @@ bool SealChecksum(int fd, const uint8_t* a, const uint8_t* b, const uint8_t* c, 
     uint32_t value = SfxChecksum(a, kBlockASize, kChecksumStart);
     value = SfxChecksum(b, kBlockBSize, value);
     value = SfxChecksum(c, kBlockCSize, value);
-    std::vector<uint8_t> piece(kPieceSize);
+    uint8_t piece[kPieceSize];  // on the stack: nothing to allocate, nothing to fail
     auto over = [&](int64_t from, int64_t to) {
         if (platform::FileSeek(fd, from, SEEK_SET) != from) return false;
         while (from < to) {
             uint32_t n = static_cast<uint32_t>(to - from < kPieceSize ? to - from : kPieceSize);
-            if (platform::FileRead(fd, piece.data(), n) != static_cast<int32_t>(n)) return false;
-            value = SfxChecksum(piece.data(), static_cast<int32_t>(n), value);
+            if (platform::FileRead(fd, piece, n) != static_cast<int32_t>(n)) return false;
+            value = SfxChecksum(piece, static_cast<int32_t>(n), value);
             from += n;
         }
         return true;

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <vector>
 
 #include "api/engine.h"
 #include "api/paths.h"
@@ -133,15 +132,16 @@ void BeginSfxArchive(SfxRun& run) {
         return;
     }
     run.headLength = plat::FileLength(head.fd);
-    std::vector<uint8_t> piece(kHeadCopyPiece);
+    // Fixed buffers on the stack: no allocation can fail (or throw) here.
+    uint8_t piece[kHeadCopyPiece];
     int64_t left = run.headLength;
     while (left > 0) {
         uint32_t n = static_cast<uint32_t>(left < kHeadCopyPiece ? left : kHeadCopyPiece);
-        if (plat::FileRead(head.fd, piece.data(), n) != static_cast<int32_t>(n)) {
+        if (plat::FileRead(head.fd, piece, n) != static_cast<int32_t>(n)) {
             SetStatus(VX_FILE_ERROR);
             return;
         }
-        if (!WriteOutput(piece.data(), n)) return;
+        if (!WriteOutput(piece, n)) return;
         left -= n;
     }
     plat::FileClose(head.fd);
@@ -168,11 +168,11 @@ void SealBlocks(const SfxRun& run, uint32_t trailer) {
         SetStatus(VX_BAD_DATA);
         return;
     }
-    std::vector<uint8_t> blocks(sfx::kBlocksSize);
-    uint8_t* a = blocks.data();
+    uint8_t blocks[sfx::kBlocksSize];
+    uint8_t* a = blocks;
     uint8_t* b = a + sfx::kBlockASize;
     uint8_t* c = b + sfx::kBlockBSize;
-    if (!ReadFully(reader.fd, blocksStart, blocks.data(), sfx::kBlocksSize)) {
+    if (!ReadFully(reader.fd, blocksStart, blocks, sfx::kBlocksSize)) {
         SetStatus(VX_FILE_ERROR);
         return;
     }
@@ -190,16 +190,16 @@ void SealBlocks(const SfxRun& run, uint32_t trailer) {
 
     sfx::KeyTables keys;
     sfx::PrepareKeyTables(keys);
-    std::vector<uint8_t> scrambled(sfx::kBlocksSize);
-    sfx::ScrambleBlock(keys, scrambled.data(), a, sfx::kBlockASize);
-    sfx::ScrambleBlock(keys, scrambled.data() + sfx::kBlockASize, b, sfx::kBlockBSize);
-    sfx::ScrambleBlock(keys, scrambled.data() + sfx::kBlockASize + sfx::kBlockBSize, c, sfx::kBlockCSize);
+    uint8_t scrambled[sfx::kBlocksSize];
+    sfx::ScrambleBlock(keys, scrambled, a, sfx::kBlockASize);
+    sfx::ScrambleBlock(keys, scrambled + sfx::kBlockASize, b, sfx::kBlockBSize);
+    sfx::ScrambleBlock(keys, scrambled + sfx::kBlockASize + sfx::kBlockBSize, c, sfx::kBlockCSize);
     const int64_t end = plat::FileTell(e.rewrite.newHandle);
     if (plat::FileSeek(e.rewrite.newHandle, blocksStart, SEEK_SET) != blocksStart) {
         SetStatus(VX_FILE_ERROR);
         return;
     }
-    if (!WriteOutput(scrambled.data(), sfx::kBlocksSize)) return;
+    if (!WriteOutput(scrambled, sfx::kBlocksSize)) return;
     plat::FileSeek(e.rewrite.newHandle, end, SEEK_SET);
 }
 

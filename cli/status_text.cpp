@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "vardex32.h"
+#include "vardex32_vx.h"
 
 namespace cli {
 
@@ -13,7 +14,7 @@ struct StatusEntry {
     const char* text;
 };
 
-// Every status code of the public header, once.
+// Every status code of the public headers, once.
 constexpr StatusEntry kStatusTexts[] = {
     {VX_OK, "success"},
     {VX_STUB_NOT_FOUND, "self-extractor stub library KORVAL32.KVL not found"},
@@ -31,6 +32,7 @@ constexpr StatusEntry kStatusTexts[] = {
     {VX_UNSUPPORTED_ENTRY, "unsupported entry (needs a later ZIP version or an unknown method)"},
     {VX_CANNOT_CREATE_OUTPUT, "cannot create an output file"},
     {VX_STUB_FAILURE, "the self-extractor stub failed"},
+    {VxTooManyEntries, "too many files: an archive holds at most 65,535 entries (nothing was changed)"},
 };
 
 }  // namespace

@@ -16,6 +16,21 @@
  * Paths, masks, names and the password are limited to 255 characters; longer
  * arguments are cut, never copied past their fields.
  *
+ * Threads: there is one engine per process, holding one open archive and one
+ * set of settings and callbacks.  Calls from several threads are safe but
+ * serialised: each exported call holds a process-wide lock for its whole
+ * length, and the thread holding it may call in again from a callback.  A
+ * callback must not wait for another thread that calls the library.  For an
+ * encrypted entry SetCryptKeyProc is asked again after each refused password
+ * until it gives up.
+ *
+ * Changes are atomic: an update, delete or self-extractor writes a new
+ * archive beside the old one (NAME.!!!) and renames it into place once it is
+ * complete and flushed, so the archive's name always holds a whole archive.
+ * Writers of the same archive in several processes take turns through an
+ * advisory lock on it.  Status codes beyond this contract are in
+ * vardex32_vx.h.
+ *
  * Usable from C and C++.
  */
 #ifndef VARDEX32_H

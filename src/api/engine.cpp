@@ -1,11 +1,13 @@
 #include "api/engine.h"
 
 #include <cstring>
+#include <mutex>
 
 namespace vardex {
 
 namespace {
 EngineState g_engine;
+std::recursive_mutex g_engineMutex;
 
 // The load-time entry: keep something that identifies this module, so that
 // files beside the library (the self-extractor stub) can be found later.
@@ -13,6 +15,9 @@ __attribute__((constructor)) void OnLoad() { g_engine.moduleHandle = reinterpret
 }  // namespace
 
 EngineState& engine() { return g_engine; }
+
+EngineLock::EngineLock() { g_engineMutex.lock(); }
+EngineLock::~EngineLock() { g_engineMutex.unlock(); }
 
 void ResetDescriptor() { memcpy(g_engine.descriptor, kDescriptorDefaults, sizeof kDescriptorDefaults); }
 

@@ -53,10 +53,10 @@ struct ArchiveState {
     uint32_t firstEntryOffset = 0;   // bytes in front of the first local header
 };
 
+class Rewrite;
+
 struct RewriteState {
-    char backupPath[kPathField] = {};
-    int newHandle = -1;              // the new archive being written
-    bool backupMade = false;         // the archive stands under backupPath now
+    Rewrite* active = nullptr;       // the rewrite in progress (archive/rewrite.h)
     uint8_t* outputBuffer = nullptr; // 8,192 bytes: the compressor's output buffer
     uint8_t* inputBuffer = nullptr;  // 4,096 bytes: source and copy buffer
     uint64_t writtenCount = 0;       // bytes written since the current entry's data began
@@ -112,6 +112,17 @@ struct EngineState {
 };
 
 EngineState& engine();
+
+// Held by every exported call for its whole length: calls from several
+// threads run one after another, and the thread that holds it may enter
+// again (a callback calling back into the library).
+class EngineLock {
+public:
+    EngineLock();
+    ~EngineLock();
+    EngineLock(const EngineLock&) = delete;
+    EngineLock& operator=(const EngineLock&) = delete;
+};
 
 inline uint16_t Status() { return engine().status; }
 inline void SetStatus(uint16_t code) { engine().status = code; }

@@ -5,5 +5,8 @@
 using namespace vardex;
 
 extern "C" {
-VARDEX_API void ExtractFileMaskListZip(FileMaskList* masks) { ExtractEntries(masks); }
+VARDEX_API void ExtractFileMaskListZip(FileMaskList* masks) {
+    const EngineLock lock;
+    ExtractEntries(masks);
+}
 }

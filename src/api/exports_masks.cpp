@@ -7,11 +7,18 @@ using namespace vardex;
 extern "C" {
 
 VARDEX_API void InitFileMaskList(FileMaskList* list) {
+    const EngineLock lock;
     if (list) list->first = list->last = nullptr;
 }
 
-VARDEX_API uint8_t AppendFileMask(const char* mask, FileMaskList* list) { return AppendMask(mask, list) ? 1 : 0; }
+VARDEX_API uint8_t AppendFileMask(const char* mask, FileMaskList* list) {
+    const EngineLock lock;
+    return AppendMask(mask, list) ? 1 : 0;
+}
 
-VARDEX_API void DoneFileMaskList(FileMaskList* list) { ReleaseMaskList(list); }
+VARDEX_API void DoneFileMaskList(FileMaskList* list) {
+    const EngineLock lock;
+    ReleaseMaskList(list);
+}
 
 }  // extern "C"

@@ -5,6 +5,12 @@
 using namespace vardex;
 
 extern "C" {
-VARDEX_API void CompressFileMaskListZip(FileMaskList* masks) { CompressFileMaskList(masks); }
-VARDEX_API void DeleteFileMaskListZip(FileMaskList* masks) { DeleteFileMaskList(masks); }
+VARDEX_API void CompressFileMaskListZip(FileMaskList* masks) {
+    const EngineLock lock;
+    CompressFileMaskList(masks);
+}
+VARDEX_API void DeleteFileMaskListZip(FileMaskList* masks) {
+    const EngineLock lock;
+    DeleteFileMaskList(masks);
+}
 }

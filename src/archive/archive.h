@@ -61,6 +61,10 @@ void ReleaseEntryList(ZipFileList* list);
 // file, or more than 65,535 nodes), 9966 or 19906 (the list ends empty).
 uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks);
 
+// Learns the first entry offset and the archive comment of the held
+// archive (as the open does); the cached end position is forgotten after.
+void ScanHeldArchive();
+
 // InitZipFile, CreateZipFile and DoneZipFile.
 void OpenArchive(const char* path);
 void CreateArchive(const char* path);

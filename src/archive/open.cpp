@@ -17,7 +17,6 @@
 #include "archive/archive.h"
 #include "extract/extract.h"
 #include "platform/platform.h"
-#include "update/update.h"
 
 namespace vardex {
 
@@ -87,6 +86,18 @@ void PreScan(const char* path) {
     // gets its first entry offset, and a rewrite keeps its leading bytes.
     a.handle = platform::FileOpen(path, platform::OpenMode::ReadOnly);
     if (a.handle < 0) return;
+    ScanHeldArchive();
+    platform::FileClose(a.handle);
+    a.handle = -1;
+}
+
+}  // namespace
+
+void ScanHeldArchive() {
+    ArchiveState& a = engine().archive;
+    const uint16_t status = Status();
+    a.cachedEndPos = -1;
+    a.firstEntryOffset = 0;
     if (SearchEndRecord() == 0) {
         if (ReadEndRecord() != 0) {
             ReleaseArchiveComment();
@@ -107,11 +118,9 @@ void PreScan(const char* path) {
         }
     }
     platform::FileSeek(a.handle, 0, SEEK_SET);
-    platform::FileClose(a.handle);
-    a.handle = -1;
+    a.cachedEndPos = -1;
+    SetStatus(status);
 }
-
-}  // namespace
 
 uint16_t SearchEndRecord() {
     ArchiveState& a = engine().archive;
@@ -143,21 +152,17 @@ void OpenArchive(const char* path) {
     PreScan(path);
     a.cachedEndPos = -1;
 
+    // Opening only reads: it never removes, renames or replaces a file (a
+    // rewrite always leaves a whole archive under the name).
     a.handle = platform::FileOpen(path, platform::OpenMode::ReadOnly);
     if (a.handle < 0) {
-        // A rewrite interrupted between moving the archive aside and
-        // creating the new one leaves only the backup.
-        if (RecoverInterruptedRewrite(path)) return OpenArchive(path);
         SetStatus(VX_FILE_ERROR);
         return;
     }
     SetStatus(0);
     if (SearchEndRecord() != 0) {
-        const uint16_t status = Status();
         platform::FileSeek(a.handle, 0, SEEK_SET);
         ReleaseHeldArchive();
-        // A rewrite interrupted before its end record: the backup is the archive.
-        if (status == VX_NOT_AN_ARCHIVE && RecoverInterruptedRewrite(path)) return OpenArchive(path);
         return;
     }
     CopyText(a.path, sizeof a.path, path);
@@ -200,7 +205,11 @@ void CreateArchive(const char* path) {
 void CloseArchive() {
     ArchiveState& a = engine().archive;
     if (a.handle >= 0) {
-        const bool empty = platform::FileLength(a.handle) == 0;
+        // Only the empty file held here goes: another writer may have put a
+        // whole archive under the name since.
+        platform::FileIdentity held{}, named{};
+        const bool empty = platform::FileLength(a.handle) == 0 && platform::IdentityOf(a.handle, &held) &&
+                           platform::PathIdentity(a.path, &named) && held == named;
         platform::FileClose(a.handle);
         a.handle = -1;
         if (empty) platform::FileRemove(a.path);

@@ -17,6 +17,10 @@ struct DeflateIo {
     int source = -1;                 // source file, positioned at its start
     uint32_t sourceSize = 0;         // its length, for progress
     int output = -1;                 // the archive being written, positioned for the data
+    // When set, the compressed bytes go here instead of to `output`: bytes
+    // taken, fewer when the device is full.
+    int32_t (*write)(void* context, const void* buffer, uint32_t count) = nullptr;
+    void* writeContext = nullptr;
     uint8_t* outputBuffer = nullptr; // 8,192 bytes
     CipherState* cipher = nullptr;   // non-null: every byte written is encrypted with it
     Callback<SetProgressProc> progress;
@@ -33,6 +37,21 @@ struct DeflateOutcome {
 bool AllocateCompressorTables();
 void FreeCompressorTables();
 void BuildCodeTables();
+
+// Holds the compressor's tables for one run.
+class CompressorTables {
+public:
+    CompressorTables() : held_(AllocateCompressorTables()) {}
+    ~CompressorTables() {
+        if (held_) FreeCompressorTables();
+    }
+    CompressorTables(const CompressorTables&) = delete;
+    CompressorTables& operator=(const CompressorTables&) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
+};
 
 // Compresses the whole source.  The level is ArcerDesc word 9 (outside 1..4
 // taken as 1) and is written back to the engine's pack level.  Returns the

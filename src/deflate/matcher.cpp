@@ -23,6 +23,7 @@
 //  - the CRC-32 runs over exactly the bytes read, before they are compressed.
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 
 #include "common/crc32.h"
 #include "deflate/deflate_internal.h"
@@ -332,11 +333,20 @@ uint16_t DeflateStream(const DeflateIo& io, const DeflateStreams& streams, Defla
 namespace vardex {
 
 uint16_t DeflateEntry(const DeflateIo& io, DeflateOutcome* outcome) {
-    int descriptors[2] = {io.source, io.output};
+    // The context carries the source descriptor for reading and either the
+    // output descriptor or the caller's writer.
+    struct Context {
+        int descriptors[2];
+        const DeflateIo* io;
+    } context{{io.source, io.output}, &io};
+    static_assert(offsetof(Context, descriptors) == 0);
     deflate::DeflateStreams streams;
     streams.read = deflate::ReadDescriptor;
-    streams.write = deflate::WriteDescriptor;
-    streams.context = descriptors;
+    streams.write = io.write ? [](void* c, const void* buffer, uint32_t count) {
+        const DeflateIo* own = static_cast<Context*>(c)->io;
+        return own->write(own->writeContext, buffer, count);
+    } : deflate::WriteDescriptor;
+    streams.context = &context;
     return deflate::DeflateStream(io, streams, outcome);
 }
 

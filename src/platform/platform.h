@@ -57,6 +57,50 @@ bool PathExists(const char* path);
 // Lets the file be run as a program (a self-extractor); no change elsewhere.
 bool MarkExecutable(const char* path);
 
+// True when anything stands under the path, a dangling link included.
+bool PathOccupied(const char* path);
+
+// Positioned access: the descriptor's own position is neither used nor
+// moved.  Bytes read (0 at end) or written, -1 on failure; writes honour the
+// test write budget below.
+int32_t FileReadAt(int fd, void* buffer, uint32_t count, int64_t position);
+int32_t FileWriteAt(int fd, const void* buffer, uint32_t count, int64_t position);
+// Copies count bytes between two files at the given positions, in the
+// kernel where it can (copy_file_range).  Returns the bytes copied, fewer
+// when the source ends first or the destination is full; -1 on failure.
+int64_t FileCopyRange(int from, int64_t fromPosition, int to, int64_t toPosition, int64_t count);
+
+// What a file is, independent of how its path is spelt (device and inode on
+// POSIX; volume serial and file index on Windows).
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+bool IdentityOf(int fd, FileIdentity* out);
+// The file the path leads to, links followed.
+bool PathIdentity(const char* path, FileIdentity* out);
+
+// The path with every link resolved (engine form); empty on failure.  A
+// rewrite writes beside the real file, so that a linked archive stays a link.
+std::string ResolvedPath(const char* path);
+
+// Creates a new file that must not exist yet (never through a link), read
+// and write, readable only by its owner until the caller widens it.
+int FileCreateNew(const char* path);
+// Gives `to` the permission bits of `from`, and its owner and group where
+// the process may (silently kept otherwise).
+bool CopyOwnerAndMode(int from, int to);
+
+// Waits for the exclusive advisory lock of the open file (flock on POSIX;
+// LockFileEx over the whole file on Windows).  Released when the descriptor
+// is closed.  False when the lock cannot be taken.
+bool LockFileExclusive(int fd);
+
+// Flushes the directory that holds the path, so that a rename in it is on
+// the device too.  A file system that cannot do it is not an error.
+void SyncDirectoryOf(const char* path);
+
 // Test hook: while set, FileSync fails (as when the device reports an error
 // on flushing).
 void SetSyncFailureForTesting(bool fail);

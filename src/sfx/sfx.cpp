@@ -12,6 +12,7 @@
 #include "api/engine.h"
 #include "api/paths.h"
 #include "archive/archive.h"
+#include "archive/rewrite.h"
 #include "crypt/crypt.h"
 #include "deflate/deflate.h"
 #include "platform/platform.h"
@@ -25,7 +26,6 @@ namespace plat = platform;
 namespace {
 
 constexpr const char kStubName[] = "KORVAL32.KVL";
-constexpr uint32_t kHeadCopyPiece = 16000;
 
 using GetSfxHeadFn = int32_t (*)(const char*, int32_t, int32_t, int32_t, const char*, const char*);
 using GetSfxHead2Fn = int32_t (*)(const char*, int32_t, SfxDesc*);
@@ -53,16 +53,6 @@ private:
     plat::Module module_;
 };
 
-struct Fd {
-    int fd;
-    explicit Fd(int f = -1) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) plat::FileClose(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
 // Where the stub library lives: beside the module that holds this code.
 void StubPath(char* out) {
     char module[kPathField] = {};
@@ -81,108 +71,40 @@ bool IsDisketteTarget(const char* path) {
     return (c == 'A' || c == 'a' || c == 'B' || c == 'b') && path[1] == ':';
 }
 
-// The head's length once copied in front of the new archive; set by
-// BeginSfxArchive, read when the blocks are sealed.
-struct SfxRun {
-    char headName[kPathField] = {};
-    int64_t headLength = 0;
-};
-
-void BeginSfxArchive(SfxRun& run) {
-    EngineState& e = engine();
-    const char* path = e.archive.path;
-    {
-        Fd existing(plat::FileOpen(path, plat::OpenMode::ReadOnly));
-        if (existing.fd >= 0) {
-            SetStatus(VX_CANNOT_CREATE);
-            return;
-        }
-    }
-    {
-        Fd empty(plat::FileOpen(path, plat::OpenMode::Create));
-        if (empty.fd < 0) {
-            SetStatus(VX_FILE_ERROR);
-            return;
-        }
-    }
-    // The rewrite then has an empty backup archive, which the commit removes.
-    char drive[kPathField], dir[kPathField], name[kPathField];
-    SplitPath(path, drive, dir, name, nullptr);
-    char* backup = e.rewrite.backupPath;
-    CopyText(backup, kPathField, drive);
-    AppendText(backup, kPathField, dir);
-    AppendText(backup, kPathField, name);
-    AppendText(backup, kPathField, ".!!!");
-    plat::FileRemove(backup);
-    if (!plat::FileRename(path, backup)) {
-        plat::FileRemove(path);
-        SetStatus(VX_FILE_ERROR);
-        return;
-    }
-    e.rewrite.backupMade = true;
-    e.archive.handle = plat::FileOpen(backup, plat::OpenMode::ReadWrite);
-    e.rewrite.newHandle = plat::FileOpen(path, plat::OpenMode::Create);
-    if (e.rewrite.newHandle < 0) {
-        SetStatus(VX_FILE_ERROR);
-        return;
-    }
-    Fd head(plat::FileOpen(run.headName, plat::OpenMode::ReadOnly));
-    if (head.fd < 0) {
-        SetStatus(VX_FILE_ERROR);
-        return;
-    }
-    run.headLength = plat::FileLength(head.fd);
-    // Fixed buffers on the stack: no allocation can fail (or throw) here.
-    uint8_t piece[kHeadCopyPiece];
-    int64_t left = run.headLength;
-    while (left > 0) {
-        uint32_t n = static_cast<uint32_t>(left < kHeadCopyPiece ? left : kHeadCopyPiece);
-        if (plat::FileRead(head.fd, piece, n) != static_cast<int32_t>(n)) {
-            SetStatus(VX_FILE_ERROR);
-            return;
-        }
-        if (!WriteOutput(piece, n)) return;
-        left -= n;
-    }
-    plat::FileClose(head.fd);
-    head.fd = -1;
-    plat::FileRemove(run.headName);
-    SetStatus(0);
-}
-
 bool ReadFully(int fd, int64_t pos, uint8_t* out, uint32_t n) {
     return plat::FileSeek(fd, pos, SEEK_SET) == pos && plat::FileRead(fd, out, n) == static_cast<int32_t>(n);
 }
 
 // Writes the files count, the archive length and the checksum into block B
-// and stores the three blocks scrambled.  A file that cannot be reopened for
-// reading leaves the blocks as the stub wrote them.
-void SealBlocks(const SfxRun& run, uint32_t trailer) {
+// and stores the three blocks scrambled.  The new archive is read back
+// through the rewrite's own descriptor.
+void SealBlocks(Rewrite& rewrite, int64_t headFileLength, uint32_t trailer) {
     EngineState& e = engine();
-    Fd reader(plat::FileOpen(e.archive.path, plat::OpenMode::ReadOnly));
-    if (reader.fd < 0) return;
-    const int64_t headLength = run.headLength - trailer;
+    if (!rewrite.Flush()) return;
+    const int reader = rewrite.Descriptor();
+    const int64_t headLength = headFileLength - trailer;
     const int64_t blocksStart = headLength - sfx::kBlocksSize;
     // A head shorter than its blocks was not written by our stub.
     if (blocksStart < 0) {
         SetStatus(VX_BAD_DATA);
         return;
     }
+    // Fixed buffers on the stack: no allocation can fail (or throw) here.
     uint8_t blocks[sfx::kBlocksSize];
     uint8_t* a = blocks;
     uint8_t* b = a + sfx::kBlockASize;
     uint8_t* c = b + sfx::kBlockBSize;
-    if (!ReadFully(reader.fd, blocksStart, blocks, sfx::kBlocksSize)) {
+    if (!ReadFully(reader, blocksStart, blocks, sfx::kBlocksSize)) {
         SetStatus(VX_FILE_ERROR);
         return;
     }
-    const int64_t fileLength = plat::FileLength(reader.fd);
+    const int64_t fileLength = plat::FileLength(reader);
     sfx::PutValue(b, sfx::kFilesCountPos, e.rewrite.filesHandled);
     sfx::PutValue(b, sfx::kArchiveLengthPos, static_cast<uint32_t>(fileLength - trailer));
     for (int i = 0; i < 4; ++i) b[sfx::kChecksumPos.at[i]] = sfx::kChecksumPlaceholder[i];
 
     uint32_t sum = 0;
-    if (!sfx::SealChecksum(reader.fd, a, b, c, blocksStart, headLength + trailer, fileLength, &sum)) {
+    if (!sfx::SealChecksum(reader, a, b, c, blocksStart, headLength + trailer, fileLength, &sum)) {
         SetStatus(VX_FILE_ERROR);
         return;
     }
@@ -194,45 +116,51 @@ void SealBlocks(const SfxRun& run, uint32_t trailer) {
     sfx::ScrambleBlock(keys, scrambled, a, sfx::kBlockASize);
     sfx::ScrambleBlock(keys, scrambled + sfx::kBlockASize, b, sfx::kBlockBSize);
     sfx::ScrambleBlock(keys, scrambled + sfx::kBlockASize + sfx::kBlockBSize, c, sfx::kBlockCSize);
-    const int64_t end = plat::FileTell(e.rewrite.newHandle);
-    if (plat::FileSeek(e.rewrite.newHandle, blocksStart, SEEK_SET) != blocksStart) {
+    const int64_t end = rewrite.Tell();
+    if (!rewrite.Seek(blocksStart) || !WriteOutput(scrambled, sfx::kBlocksSize)) return;
+    rewrite.Seek(end);
+}
+
+// The archive behind the head: the head file the stub just wrote under the
+// archive path is the prefix of a rewrite that adds the named files, so the
+// finished self-extractor takes its place in one step (or the head stays
+// alone on failure).
+void BuildSfxArchive(FileMaskList* files, bool withBlocks, uint32_t trailer) {
+    EngineState& e = engine();
+    ArchiveState& archive = e.archive;
+    SetStatus(0);
+    e.options = static_cast<uint16_t>((e.options | arUpdateDone) & ~arDeleteDone);
+    UpdateBuffers buffers(true);
+    if (!buffers.ok()) return;
+    RunLists lists;
+    ReleaseArchiveComment();
+    archive.end.commentLength = 0;
+    archive.newArchive = true;
+    archive.updateCommitted = false;
+    e.rewrite.filesHandled = 0;
+
+    if (archive.handle >= 0) plat::FileClose(archive.handle);
+    archive.handle = plat::FileOpen(archive.path, plat::OpenMode::ReadOnly);
+    const int64_t headLength = plat::FileLength(archive.handle);
+    if (archive.handle < 0 || headLength < 0 || headLength > 0xFFFFFFFFll) {
         SetStatus(VX_FILE_ERROR);
         return;
     }
-    if (!WriteOutput(scrambled, sfx::kBlocksSize)) return;
-    plat::FileSeek(e.rewrite.newHandle, end, SEEK_SET);
-}
+    archive.firstEntryOffset = static_cast<uint32_t>(headLength);
 
-void BuildSfxArchive(SfxRun& run, FileMaskList* files, bool withBlocks, uint32_t trailer) {
-    EngineState& e = engine();
-    SetStatus(0);
-    e.options = static_cast<uint16_t>((e.options | arUpdateDone) & ~arDeleteDone);
-    if (!AllocateUpdateBuffers(true)) return;
-    ZipFileList entries;
-    InitZipFileList(&entries);
-    FileMaskList named;
-    InitFileMaskList(&named);
-    ReleaseArchiveComment();
-    e.archive.end.commentLength = 0;
-    e.archive.firstEntryOffset = 0;
-    e.rewrite.filesHandled = 0;
-
-    BeginSfxArchive(run);
-    bool tables = false;
-    if (Status() == 0) {
-        tables = AllocateCompressorTables();
-        if (!tables) SetStatus(VX_OUT_OF_MEMORY);
+    Rewrite rewrite;
+    if (!rewrite.Begin()) return;
+    CompressorTables tables;
+    if (!tables.held()) {
+        SetStatus(VX_OUT_OF_MEMORY);
+        return;
     }
-    if (Status() == 0) {
-        BuildCodeTables();
-        AddFilesToArchive(&entries, files, &named);
-    }
-    if (Status() == 0) WriteCentralDirectory(&entries);
-    if (Status() == 0 && withBlocks) SealBlocks(run, trailer);
-    FinishUpdate(&entries, nullptr, &named, Status() != 0);
-    if (tables) FreeCompressorTables();
-    if (e.archive.handle >= 0) plat::FileClose(e.archive.handle);
-    e.archive.handle = -1;
+    BuildCodeTables();
+    AddFilesToArchive(&lists.entries, files, &lists.named);
+    if (Status() == 0) rewrite.WriteCentralDirectory(&lists.entries);
+    if (Status() == 0 && withBlocks) SealBlocks(rewrite, headLength, trailer);
+    if (Status() != 0) return;
+    rewrite.Commit();
 }
 
 // Drive and directory of path, then the digits of a pseudo-random number
@@ -301,6 +229,12 @@ void CreateSfx2(const char* archivePath, FileMaskList* files, SfxDesc* desc) {
         SetStatus(VX_STUB_NOT_FOUND);
         return;
     }
+    // The target is made new: whatever stands there (a file, a link, even a
+    // dangling one) is refused before the stub writes anything.
+    if (plat::PathOccupied(workPath)) {
+        SetStatus(VX_CANNOT_CREATE);
+        return;
+    }
     int32_t made;
     if (secondForm) {
         auto head2 = stub.Find<GetSfxHead2Fn>("GetSfxHead2");
@@ -318,28 +252,19 @@ void CreateSfx2(const char* archivePath, FileMaskList* files, SfxDesc* desc) {
         made = head(workPath, 3, desc->form, volumeChoice != 0 ? 1 : 0, desc->text1, desc->text2);
     }
     if (made != 1) {
+        // Whatever the stub left there is its own unfinished head.
+        if (plat::PathOccupied(workPath)) plat::FileRemove(workPath);
         SetStatus(made == 0 ? VX_FILE_ERROR : VX_STUB_FAILURE);
         return;
     }
 
-    SfxRun run;
-    MakeTempHeadNameImpl(workPath, run.headName);
-    if (!plat::FileRename(workPath, run.headName)) {
-        SetStatus(VX_FILE_ERROR);
-        return;
-    }
-    SetStatus(0);
-    BuildSfxArchive(run, files, secondForm, secondForm && volumeChoice != 0 ? sfx::kTrailerSize : 0);
-    // A head that never reached the archive is not left lying around.
-    if (plat::PathExists(run.headName)) plat::FileRemove(run.headName);
+    BuildSfxArchive(files, secondForm, secondForm && volumeChoice != 0 ? sfx::kTrailerSize : 0);
+    // No archive stays open after the call.
+    if (e.archive.handle >= 0) plat::FileClose(e.archive.handle);
+    e.archive.handle = -1;
     if (Status() != 0) {
-        // The roll-back put the empty placeholder back under the archive name.
-        Fd left(plat::FileOpen(workPath, plat::OpenMode::ReadOnly));
-        if (left.fd >= 0 && plat::FileLength(left.fd) == 0) {
-            plat::FileClose(left.fd);
-            left.fd = -1;
-            plat::FileRemove(workPath);
-        }
+        // The head was made by this call (the path was free): it goes.
+        plat::FileRemove(workPath);
         return;
     }
     DoneFileMaskList(files);

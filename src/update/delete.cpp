@@ -6,16 +6,13 @@
 #include "api/engine.h"
 #include "api/masks.h"
 #include "archive/archive.h"
+#include "archive/rewrite.h"
 #include "platform/platform.h"
 #include "update/update.h"
 
 namespace vardex {
 
 namespace {
-
-void FinishDelete(ZipFileList* entries, FileMaskList* matchAll, bool failed) {
-    FinishUpdate(entries, matchAll, nullptr, failed);
-}
 
 void ReportDeleted(const ZipFileEntry* entry) {
     const Callback<SetFileNameProc>& proc = engine().fileNameProc;
@@ -31,33 +28,33 @@ void DeleteFileMaskList(const FileMaskList* masks) {
     EngineState& e = engine();
     SetStatus(0);
     e.options = static_cast<uint16_t>((e.options & ~arUpdateDone) | arDeleteDone);
-    if (!AllocateUpdateBuffers(false)) return;
+    UpdateBuffers buffers(false);
+    if (!buffers.ok()) return;
 
-    ZipFileList entries{};
-    FileMaskList matchAll{};
-    BeginRewrite();
-    if (Status() != 0) return FinishDelete(&entries, &matchAll, true);
-    ListBackupEntries(&entries, &matchAll);
-    if (Status() != 0) return FinishDelete(&entries, &matchAll, true);
+    RunLists lists;
+    Rewrite rewrite;
+    if (!rewrite.Begin()) return;
+    ListArchiveEntries(&lists.entries, &lists.matchAll);
+    if (Status() != 0) return;
 
-    for (ZipFileEntry* entry = entries.first; entry;) {
+    for (ZipFileEntry* entry = lists.entries.first; entry;) {
         ZipFileEntry* next = entry->next;
-        if (!SeekBackupTo(entry)) return FinishDelete(&entries, &matchAll, true);
         if (masks && !MaskListSelects(entry->name, masks)) {
-            CopyEntry(entry);
+            rewrite.CopyEntry(entry);
         } else {
             ReportDeleted(entry);
-            RemoveEntry(&entries, entry);
+            RemoveEntry(&lists.entries, entry);
         }
-        if (Status() != 0) return FinishDelete(&entries, &matchAll, true);
+        if (Status() != 0) return;
         entry = next;
     }
 
-    WriteCentralDirectory(&entries);
-    const uint16_t left = entries.count;
-    const bool failed = Status() != 0;
-    FinishDelete(&entries, &matchAll, failed);
-    if (!failed && Status() == 0 && left == 0) {
+    rewrite.WriteCentralDirectory(&lists.entries);
+    if (Status() != 0) return;
+    const uint16_t left = lists.entries.count;
+    rewrite.Commit();
+    if (Status() == 0 && left == 0) {
+        // No entry left: the archive file goes as well.
         ArchiveState& a = e.archive;
         if (a.handle >= 0) platform::FileClose(a.handle);
         a.handle = -1;

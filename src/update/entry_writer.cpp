@@ -157,10 +157,7 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
     const int64_t headerPos = RecordablePosition();
     if (headerPos < 0) return;
     const int64_t dataPos = headerPos + 30 + static_cast<int64_t>(nameLength);
-    if (platform::FileSeek(r.newHandle, dataPos, SEEK_SET) < 0) {
-        Fail(VX_FILE_ERROR);
-        return;
-    }
+    if (!SeekOutput(dataPos)) return;
 
     const int64_t length = platform::FileLength(r.source);
     const bool encrypted = e.passwordSet != 0 && length != 0;
@@ -204,7 +201,10 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
         DeflateIo io;
         io.source = r.source;
         io.sourceSize = r.sourceSize;
-        io.output = r.newHandle;
+        io.write = [](void*, const void* buffer, uint32_t count) -> int32_t {
+            Rewrite* rewrite = engine().rewrite.active;
+            return rewrite && rewrite->Write(buffer, count) ? static_cast<int32_t>(count) : -1;
+        };
         io.outputBuffer = r.outputBuffer;
         io.cipher = encrypted ? &e.cipher : nullptr;
         io.progress = e.progressProc;
@@ -224,10 +224,7 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
         if (written >= r.sourceSize) {
             // Deflate did not pay: the file is stored in the same place.  An
             // encrypted entry gets a fresh encryption header for the new pass.
-            if (platform::FileSeek(r.newHandle, dataPos, SEEK_SET) < 0) {
-                Fail(VX_FILE_ERROR);
-                return;
-            }
+            if (!SeekOutput(dataPos)) return;
             if (encrypted && !WriteEncryptionHeader()) return;
             StoreFileData();
             if (Status() != 0) return;
@@ -253,15 +250,12 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
     f->compressedSize = static_cast<uint32_t>(written);
     f->localHeaderOffset = static_cast<uint32_t>(headerPos);
 
-    if (platform::FileSeek(r.newHandle, headerPos, SEEK_SET) < 0) {
-        Fail(VX_FILE_ERROR);
-        return;
-    }
+    if (!SeekOutput(headerPos)) return;
     const LocalFields local = LocalFromCentral(*f);
     if (!WriteOutput(kLocalSignature, 4) || !WriteOutput(&local, sizeof local) ||
         !WriteOutput(stored, static_cast<uint32_t>(nameLength)))
         return;
-    if (platform::FileSeek(r.newHandle, endPos, SEEK_SET) < 0) Fail(VX_FILE_ERROR);
+    SeekOutput(endPos);
 }
 
 }  // namespace vardex

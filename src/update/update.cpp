@@ -12,9 +12,11 @@
 #include "api/paths.h"
 #include "archive/archive.h"
 #include "archive/records.h"
+#include "archive/rewrite.h"
 #include "deflate/deflate.h"
 #include "platform/platform.h"
 #include "update/update.h"
+#include "vardex32_vx.h"
 
 namespace vardex {
 
@@ -59,34 +61,6 @@ bool HasCp437Form(const char* name) {
     return strcmp(back, name) == 0;
 }
 
-// A path in a comparable form: '/' as '\', no "." components, no doubled
-// separators.
-void ComparablePath(const char* path, char* out) {
-    size_t o = 0;
-    for (size_t i = 0; path[i] != '\0' && o + 1 < kPathField;) {
-        char c = path[i] == '/' ? '\\' : path[i];
-        const bool atStart = i == 0 || path[i - 1] == '\\' || path[i - 1] == '/';
-        if (atStart && c == '.' && (path[i + 1] == '\\' || path[i + 1] == '/')) {
-            i += 2;
-            continue;
-        }
-        if (c == '\\' && o > 0 && out[o - 1] == '\\') {
-            ++i;
-            continue;
-        }
-        out[o++] = c;
-        ++i;
-    }
-    out[o] = '\0';
-}
-
-bool SamePath(const char* a, const char* b) {
-    char ca[kPathField], cb[kPathField];
-    ComparablePath(a, ca);
-    ComparablePath(b, cb);
-    return ca[0] != '\0' && strcmp(ca, cb) == 0;
-}
-
 // Whether the kept-name list holds the entry name (up-cased comparison).
 bool KeptHolds(const char* name, const FileMaskList* kept) {
     if (!kept) return false;
@@ -116,6 +90,18 @@ void BuildNamedList(const FileMaskList* masks, FileMaskList* named) {
             return;
         }
     }
+}
+
+// Every file named needs an entry of its own: a list that no archive could
+// hold is refused (VxTooManyEntries) before any file is read.
+bool RefuseTooManyNamed(const FileMaskList* masks) {
+    uint32_t count = 0;
+    if (masks)
+        for (const FileMask* node = masks->first; node; node = node->next)
+            if (NamesFile(node)) ++count;
+    if (count <= kMaxNamedFiles) return false;
+    Fail(VxTooManyEntries);
+    return true;
 }
 
 struct SourceGuard {
@@ -149,6 +135,7 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
     BuildNamedList(masks, named);
     if (Status() != 0) return;
     if (countHandled) r.filesHandled = 0;
+    if (RefuseTooManyNamed(masks)) return;
 
     for (const FileMask* file = named->first; file; file = file->next) {
         char given[kPathField], source[kPathField], entryName[kPathField];
@@ -156,7 +143,7 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         SourcePath(file, source);
         EntryNameFor(given, entryName);
 
-        const bool passOver = KeptHolds(entryName, kept) || IsArchiveItself(file, r.backupPath);
+        const bool passOver = KeptHolds(entryName, kept) || IsArchiveItself(file);
         ZipFileEntry* entry = nullptr;
         bool duplicate = false;
         if (!passOver) {
@@ -355,34 +342,29 @@ bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** 
     return true;
 }
 
-bool IsArchiveItself(const FileMask* file, const char* backupPath) {
-    const ArchiveState& a = engine().archive;
-    char text[kPathField];
-    AddSeparator(file->dir ? file->dir : "", text);
-    AppendText(text, sizeof text, file->name);
-    AppendText(text, sizeof text, ".");
-    AppendText(text, sizeof text, file->ext);
-    if (strcmp(text, a.path) == 0 || strcmp(text, backupPath) == 0) return true;
-    // The same file under another spelling ("./a.zip", doubled separators,
-    // the input path in front) would be read while it is being written.
+bool IsArchiveItself(const FileMask* file) {
+    const Rewrite* rewrite = engine().rewrite.active;
+    if (!rewrite) return false;
+    // The file itself, not its spelling: "./a.zip", "../dir/a.zip", the
+    // input path in front or a link all lead to the same device and inode.
     char source[kPathField];
     SourcePath(file, source);
-    return SamePath(source, a.path) || SamePath(source, backupPath);
+    platform::FileIdentity identity{};
+    return platform::PathIdentity(source, &identity) && rewrite->IsOwnFile(identity);
 }
 
-void SelectExistingEntries(ZipFileList* entries, FileMaskList* matchAll, const FileMaskList* masks,
+void SelectExistingEntries(Rewrite& rewrite, ZipFileList* entries, FileMaskList* matchAll, const FileMaskList* masks,
                            FileMaskList* kept) {
-    ListBackupEntries(entries, matchAll);
+    ListArchiveEntries(entries, matchAll);
     // An archive without entries has nothing to carry over.
     if (Status() == VX_NOTHING_SELECTED) SetStatus(0);
     if (Status() != 0) return;
 
     for (ZipFileEntry* entry = entries->first; entry;) {
         ZipFileEntry* next = entry->next;
-        if (!SeekBackupTo(entry)) return;
         const FileMask* named = FindNamedFile(entry->name, masks);
         if (!named) {
-            CopyEntry(entry);
+            rewrite.CopyEntry(entry);
             if (Status() != 0) return;
         } else {
             char source[kPathField];
@@ -392,7 +374,7 @@ void SelectExistingEntries(ZipFileList* entries, FileMaskList* matchAll, const F
             // reports the file as unreadable).
             const int answer = platform::PathExists(source) ? ConfirmReplace(entry, source) : -1;
             if (answer == -1) {
-                CopyEntry(entry);
+                rewrite.CopyEntry(entry);
                 if (Status() != 0) return;
                 entry = next;
                 continue;
@@ -402,7 +384,7 @@ void SelectExistingEntries(ZipFileList* entries, FileMaskList* matchAll, const F
                     RemoveEntry(entries, entry);
                     break;
                 case 1:
-                    CopyEntry(entry);
+                    rewrite.CopyEntry(entry);
                     if (Status() != 0) return;
                     if (!AppendFileMask(entry->name, kept)) {
                         Fail(VX_OUT_OF_MEMORY);
@@ -432,45 +414,39 @@ void CompressFileMaskList(const FileMaskList* masks) {
     ArchiveState& a = e.archive;
     SetStatus(0);
     e.options = static_cast<uint16_t>((e.options | arUpdateDone) & ~arDeleteDone);
-    if (!AllocateUpdateBuffers(true)) return;
+    if (RefuseTooManyNamed(masks)) return;
+    UpdateBuffers buffers(true);
+    if (!buffers.ok()) return;
 
-    ZipFileList entries{};
-    FileMaskList matchAll{}, named{}, kept{};
-    // An archive made by CreateZipFile counts as existing once an update has
-    // been committed to it, so that a second update keeps the first one's
-    // entries.
-    const bool existing = !a.newArchive || a.updateCommitted;
-    bool tablesHeld = false;
-    auto finish = [&](bool failed) {
-        DoneFileMaskList(&kept);
-        FinishUpdate(&entries, &matchAll, &named, failed);
-        if (tablesHeld) FreeCompressorTables();
-    };
-
-    BeginRewrite();
-    if (Status() != 0) return finish(true);
-    if (!AllocateCompressorTables()) {
+    RunLists lists;
+    Rewrite rewrite;
+    if (!rewrite.Begin()) return;
+    CompressorTables tables;
+    if (!tables.held()) {
         Fail(VX_OUT_OF_MEMORY);
-        return finish(true);
+        return;
     }
-    tablesHeld = true;
     BuildCodeTables();
 
+    // An archive made by CreateZipFile counts as existing once an update has
+    // been committed to it (or another writer filled it meanwhile), so that
+    // a second update keeps the first one's entries.
+    const bool existing = !a.newArchive || a.updateCommitted;
     if (existing) {
-        SelectExistingEntries(&entries, &matchAll, masks, &kept);
-        if (Status() != 0) return finish(true);
-        AddFilesToExistingArchive(&entries, masks, &named, &kept);
+        SelectExistingEntries(rewrite, &lists.entries, &lists.matchAll, masks, &lists.kept);
+        if (Status() != 0) return;
+        AddFilesToExistingArchive(&lists.entries, masks, &lists.named, &lists.kept);
     } else {
         ReleaseArchiveComment();
         a.end.commentLength = 0;
-        AddFilesToArchive(&entries, masks, &named);
+        AddFilesToArchive(&lists.entries, masks, &lists.named);
     }
-    if (Status() != 0) return finish(true);
+    if (Status() != 0) return;
 
-    WriteCentralDirectory(&entries);
-    const bool failed = Status() != 0;
-    finish(failed);
-    if (!failed && Status() == 0) a.updateCommitted = true;
+    rewrite.WriteCentralDirectory(&lists.entries);
+    if (Status() != 0) return;
+    rewrite.Commit();
+    if (Status() == 0) a.updateCommitted = true;
 }
 
 }  // namespace vardex

@@ -1,9 +1,7 @@
-// Archive update: the rewrite that replaces the archive file, the entry
-// writer, the update driver and delete.
+// Archive update: the entry writer, the update driver and delete, all
+// writing through the one archive rewrite (archive/rewrite.h).
 //
-// Every change writes a complete new archive under the archive's own name
-// while the old one waits under a backup name (".!!!"); the backup is
-// deleted on commit or put back on roll-back.  Working names in entry lists
+// Working names in entry lists
 // are kept in the working form (UTF-8, backslashes) for the whole run and
 // turned into the stored form (CP437 or, for flag bit 11, UTF-8; slashes)
 // only where they are written.
@@ -12,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "archive/rewrite.h"
 #include "vardex32.h"
 
 namespace vardex {
@@ -20,69 +19,38 @@ namespace vardex {
 constexpr uint32_t kUpdateOutputSize = 8192;
 constexpr uint32_t kUpdateInputSize = 4096;
 
-// --- archive rewrite --------------------------------------------------------
+// --- work buffers and the entries carried over -------------------------
 
-// Allocates the input buffer and, when asked, the compressor's output buffer
-// (engine().rewrite).  False with status 8 when memory runs out.
-bool AllocateUpdateBuffers(bool withOutputBuffer);
-void ReleaseUpdateBuffers();
+// The input buffer and, when asked, the compressor's output buffer
+// (engine().rewrite), released when the holder goes.  ok() false with
+// status 8 when memory runs out.
+class UpdateBuffers {
+public:
+    explicit UpdateBuffers(bool withOutputBuffer);
+    ~UpdateBuffers();
+    UpdateBuffers(const UpdateBuffers&) = delete;
+    UpdateBuffers& operator=(const UpdateBuffers&) = delete;
+    bool ok() const { return ok_; }
 
-// Writes to the new archive; status 101 on a short write.  Clears the status
-// first, counts the bytes into the written count.
-bool WriteOutput(const void* buffer, uint32_t count);
+private:
+    bool ok_ = false;
+};
 
-// The new archive's position, or -1 (status 5) when it cannot be recorded in
-// a 32-bit offset field.
-int64_t RecordablePosition();
+// An entry list and the lists of one run, released when the holder goes.
+struct RunLists {
+    ZipFileList entries{};
+    FileMaskList matchAll{};
+    FileMaskList named{};
+    FileMaskList kept{};
+    RunLists() = default;
+    ~RunLists();
+    RunLists(const RunLists&) = delete;
+    RunLists& operator=(const RunLists&) = delete;
+};
 
-// The backup name of an archive: drive, directory and base name + ".!!!".
-// False when the archive cannot have one (empty, or the name is its own
-// backup name).
-bool BackupPathFor(const char* path, char* out);
-
-// An archive left without an end record (or without a file) by a rewrite
-// that was interrupted is replaced by its backup, when the backup beside it
-// has an end record.  True when the backup was put back.
-bool RecoverInterruptedRewrite(const char* path);
-
-// Moves the archive to its backup name, opens the backup as the archive
-// handle, creates the new archive and copies the prefix.  Status 0 or 5; on
-// a failure before the rename nothing has been touched.
-void BeginRewrite();
-
-// Copies one entry whose local header the backup is positioned at; updates
-// its local header offset.  Status 0, 5, 101 or 9964.
-void CopyEntry(ZipFileEntry* entry);
-
-// Copies count bytes from the backup's position; status 5 on a read failure
-// or when the backup ends first.
-bool CopyArchiveBytes(uint64_t count);
-
-// Writes the central directory and end record at the new archive's position
-// and cuts the file there.  Status 0, 5 or 101.
-void WriteCentralDirectory(ZipFileList* entries);
-
-// The new archive becomes the archive (read-write).  It is flushed to the
-// device before the backup is deleted; when that fails the rewrite is rolled
-// back.  Status 0 or 5.
-void CommitRewrite();
-// The old archive is put back; no archive is open afterwards.
-void RollBackRewrite();
-
-// Reads every entry of the backup, with extra fields and comments, into the
-// list (names in working form) and positions the backup at the first entry.
-// Status on failure.
-void ListBackupEntries(ZipFileList* entries, FileMaskList* matchAll);
-// Positions the backup at the entry's local header (status 5 on failure).
-bool SeekBackupTo(const ZipFileEntry* entry);
-
-// Releases the buffers and lists (any of them may be null), then rolls back
-// or commits.
-void FinishUpdate(ZipFileList* entries, FileMaskList* matchAll, FileMaskList* named, bool failed);
-
-// The stored form of an entry's working name (bytes, '/' separators) in
-// out[256]; sets the entry's name length to it.  Returns the length.
-size_t StoredNameOf(ZipFileEntry* entry, char* out);
+// Reads every entry of the archive being rewritten, with extra fields and
+// comments, into the list (names in working form).  Status on failure.
+void ListArchiveEntries(ZipFileList* entries, FileMaskList* matchAll);
 
 // --- entry writer -----------------------------------------------------------
 
@@ -125,11 +93,13 @@ int ConfirmReplace(ZipFileEntry* entry, const char* sourcePath);
 // False when an entry of that name is in the list already; otherwise true,
 // with the new entry (or status 8 / 5 when it cannot be recorded).
 bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** added);
-bool IsArchiveItself(const FileMask* file, const char* backupPath);
+// Whether the named file is the archive or the new archive being written,
+// whatever the spelling of its path (links and ".." included).
+bool IsArchiveItself(const FileMask* file);
 
 // Reads the backup's entries into the list, copies those that stay and
 // records the names the host kept.  Status on failure.
-void SelectExistingEntries(ZipFileList* entries, FileMaskList* matchAll, const FileMaskList* masks,
+void SelectExistingEntries(Rewrite& rewrite, ZipFileList* entries, FileMaskList* matchAll, const FileMaskList* masks,
                            FileMaskList* kept);
 
 // The per-file loops.  engine().rewrite.filesHandled counts the files the
@@ -139,6 +109,10 @@ void AddFilesToExistingArchive(ZipFileList* entries, const FileMaskList* masks, 
                                const FileMaskList* kept);
 
 // The operations.
+// The number of files an update may name at most: every entry needs a
+// place in the 16-bit counts of the end record.
+constexpr uint32_t kMaxNamedFiles = 0xFFFF;
+
 void CompressFileMaskList(const FileMaskList* masks);
 void DeleteFileMaskList(const FileMaskList* masks);
 

@@ -1,0 +1,53 @@
+// The work buffers and lists of one update or delete run, and the reading of
+// the entries the run starts from.
+#include <cstdlib>
+
+#include "api/engine.h"
+#include "api/masks.h"
+#include "api/paths.h"
+#include "archive/archive.h"
+#include "update/update.h"
+
+namespace vardex {
+
+UpdateBuffers::UpdateBuffers(bool withOutputBuffer) {
+    RewriteState& r = engine().rewrite;
+    r.inputBuffer = static_cast<uint8_t*>(AllocateWork(kUpdateInputSize));
+    if (withOutputBuffer) r.outputBuffer = static_cast<uint8_t*>(AllocateWork(kUpdateOutputSize));
+    ok_ = r.inputBuffer && (!withOutputBuffer || r.outputBuffer);
+    if (!ok_) SetStatus(VX_OUT_OF_MEMORY);
+}
+
+UpdateBuffers::~UpdateBuffers() {
+    RewriteState& r = engine().rewrite;
+    free(r.inputBuffer);
+    free(r.outputBuffer);
+    r.inputBuffer = nullptr;
+    r.outputBuffer = nullptr;
+}
+
+RunLists::~RunLists() {
+    ReleaseEntryList(&entries);
+    ReleaseMaskList(&matchAll);
+    ReleaseMaskList(&named);
+    ReleaseMaskList(&kept);
+}
+
+void ListArchiveEntries(ZipFileList* entries, FileMaskList* matchAll) {
+    EngineState& e = engine();
+    if (!AppendMask("*.*", matchAll)) {
+        SetStatus(VX_OUT_OF_MEMORY);
+        return;
+    }
+    const uint16_t saved = e.options;
+    e.options |= arKeepExtraFields | arKeepComments;
+    BuildEntryList(entries, matchAll);
+    e.options = saved;
+    if (Status() != 0) return;
+    for (ZipFileEntry* entry = entries->first; entry; entry = entry->next)
+        for (char* c = entry->name; *c; ++c)
+            if (*c == '/') *c = '\\';
+    SetStatus(0);
+}
+
+}  // namespace vardex

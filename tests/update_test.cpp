@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "update/update.h"
 #include "update_helpers.h"
+#include "vardex32_vx.h"
 
 using namespace vxtest;
 
@@ -234,7 +235,7 @@ TEST_F(UpdateTest, ShortWriteAnywhereLeavesTheOldArchiveInPlace) {
     }
 }
 
-TEST_F(UpdateTest, NewArchiveThatCannotBeFlushedIsRolledBackBeforeTheBackupGoes) {
+TEST_F(UpdateTest, NewArchiveThatCannotBeFlushedNeverTakesTheArchivesPlace) {
     vardex::platform::SetSyncFailureForTesting(true);
     EXPECT_EQ(Update({"b.txt", "d.txt"}, false), VX_FILE_ERROR);
     vardex::platform::SetSyncFailureForTesting(false);
@@ -242,9 +243,9 @@ TEST_F(UpdateTest, NewArchiveThatCannotBeFlushedIsRolledBackBeforeTheBackupGoes)
     EXPECT_FALSE(FileExists(tmp / "py.!!!"));
 }
 
-TEST_F(UpdateTest, ArchiveThatCannotBeMovedAsideIsNotTouched) {
-    // A non-empty directory under the backup name: neither delete nor rename
-    // can clear it.
+TEST_F(UpdateTest, ArchiveWhoseTemporaryFileCannotBeMadeIsNotTouched) {
+    // A non-empty directory under the temporary name: it can be neither
+    // removed nor created as a file.
     ASSERT_EQ(system(("mkdir -p " + tmp / "py.!!!/x").c_str()), 0);
     EXPECT_EQ(Update({"d.txt"}, false), 5);
     EXPECT_EQ(ReadFile(archive), original);
@@ -303,6 +304,27 @@ TEST_F(UpdateTest, The65536thEntryCannotBeRecorded) {
     // The archive itself is fine: rewritten without a new entry it stays whole.
     EXPECT_EQ(Update({}, false), 0);
     EXPECT_EQ(ReadFile(archive), full);
+}
+
+TEST_F(UpdateTest, MoreThan65535NamedFilesAreRefusedBeforeAnyIsRead) {
+    std::vector<std::string> names;
+    for (int i = 0; i <= 65535; ++i) names.push_back("f" + std::to_string(i) + ".txt");
+    names.push_back("d.txt");
+    static int progressCalls;
+    progressCalls = 0;
+    ResetEngine();
+    InitZipFile(EnginePath(archive).c_str());
+    SetInputPath(EnginePath(tmp.path()).c_str());
+    SetSetFileNameProc(0, Answers::FileName);
+    SetSetProgressProc(0, [](uint32_t, int32_t) -> int32_t { return ++progressCalls, 1; });
+    Masks masks(names);
+    CompressFileMaskListZip(masks.get());
+    EXPECT_EQ(GetArchiveStatus(), VxTooManyEntries);
+    DoneZipFile();
+    EXPECT_EQ(progressCalls, 0);
+    EXPECT_TRUE(Answers::names.empty());
+    EXPECT_EQ(ReadFile(archive), original);
+    EXPECT_FALSE(FileExists(tmp / "py.!!!"));
 }
 
 TEST(UpdateNewArchive, SecondUpdateWithoutReopeningKeepsTheFirstEntries) {
@@ -408,30 +430,44 @@ TEST(UpdateNames, NamesWithoutCp437FormAreWrittenAsUtf8) {
 
 namespace {
 
-TEST_F(UpdateTest, InterruptedRewriteIsRecoveredFromTheBackupOnOpen) {
-    // The states a crash can leave: the archive moved aside and nothing (or
-    // a partial new archive) under its name.
+TEST_F(UpdateTest, OpeningNeverRemovesRenamesOrReplacesAFile) {
+    // What a crash of an older rewrite, or an unrelated file, may leave
+    // beside an archive: opening only reads, and every file stays as it was.
     const std::vector<uint8_t> partial(original.begin(), original.begin() + 100);
-    for (int state = 0; state < 3; ++state) {
-        SCOPED_TRACE(state);
-        std::rename(archive.c_str(), (tmp / "py.!!!").c_str());
-        if (state == 1) WriteFile(archive, partial);
-        if (state == 2) WriteFile(archive, std::vector<uint8_t>{});
+    const std::vector<uint8_t> damagedJar = {'P', 'K', 3, 4, 'n', 'o', ' ', 'e', 'n', 'd'};
+    struct Case {
+        const char* opened;
+        std::vector<uint8_t> openedBytes;  // empty: no file under that name
+        const char* beside;
+        uint16_t status;
+    };
+    const Case cases[] = {
+        {"py.zip", {}, "py.!!!", VX_FILE_ERROR},
+        {"py.zip", partial, "py.!!!", VX_NOT_AN_ARCHIVE},
+        {"pack.jar", damagedJar, "pack.!!!", VX_NOT_AN_ARCHIVE},
+        {"py.zip", original, "py.!!!", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.opened);
+        const std::string opened = tmp / c.opened;
+        std::remove(opened.c_str());
+        if (!c.openedBytes.empty()) WriteFile(opened, c.openedBytes);
+        WriteFile(tmp / c.beside, original);
         ResetEngine();
-        InitZipFile(EnginePath(archive).c_str());
-        EXPECT_EQ(GetArchiveStatus(), 0);
+        InitZipFile(EnginePath(opened).c_str());
+        EXPECT_EQ(GetArchiveStatus(), c.status);
+        ZipFileList list;
+        InitZipFileList(&list);
+        BuildZipFileList(&list, nullptr);
+        DoneZipFileList(&list);
         DoneZipFile();
-        EXPECT_EQ(ReadFile(archive), original);
-        EXPECT_FALSE(FileExists(tmp / "py.!!!"));
+        EXPECT_EQ(FileExists(opened), !c.openedBytes.empty());
+        if (!c.openedBytes.empty()) {
+            EXPECT_EQ(ReadFile(opened), c.openedBytes);
+        }
+        EXPECT_EQ(ReadFile(tmp / c.beside), original);
+        std::remove((tmp / c.beside).c_str());
     }
-    // A file of another kind under the archive's name is never replaced.
-    WriteFile(tmp / "py.!!!", original);
-    WriteFile(archive, "plain text, not a rewrite");
-    ResetEngine();
-    InitZipFile(EnginePath(archive).c_str());
-    EXPECT_EQ(GetArchiveStatus(), VX_NOT_AN_ARCHIVE);
-    EXPECT_EQ(ReadText(archive), "plain text, not a rewrite");
-    EXPECT_TRUE(FileExists(tmp / "py.!!!"));
 }
 
 }  // namespace

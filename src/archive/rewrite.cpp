@@ -1,5 +1,6 @@
 #include "archive/rewrite.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "api/engine.h"
@@ -108,13 +109,18 @@ bool Rewrite::Begin() {
     }
     active_ = true;
     committed_ = false;
-    buffer_.assign(kWriteBlock, 0);
     bufferStart_ = 0;
     fileEnd_ = 0;
     cursor_ = filled_ = 0;
-    readAhead_.clear();
     readFilled_ = 0;
+    readStart_ = 0;
     engine().rewrite.active = this;
+    buffer_ = static_cast<uint8_t*>(AllocateWork(kWriteBlock));
+    readAhead_ = static_cast<uint8_t*>(AllocateWork(kReadBlock));
+    if (!buffer_ || !readAhead_) {
+        Fail(VX_OUT_OF_MEMORY);
+        return false;
+    }
 
     if (!OpenLocked() || !CreateTemporary()) {
         Fail(VX_FILE_ERROR);
@@ -128,7 +134,7 @@ bool Rewrite::Begin() {
 
 bool Rewrite::Flush() {
     if (filled_ > 0) {
-        const int32_t written = platform::FileWriteAt(newFile_, buffer_.data(), static_cast<uint32_t>(filled_),
+        const int32_t written = platform::FileWriteAt(newFile_, buffer_, static_cast<uint32_t>(filled_),
                                                       bufferStart_);
         if (written != static_cast<int32_t>(filled_)) {
             Fail(VX_SHORT_WRITE);
@@ -144,9 +150,9 @@ bool Rewrite::Flush() {
 bool Rewrite::Write(const void* data, uint32_t count) {
     const auto* p = static_cast<const uint8_t*>(data);
     while (count > 0) {
-        if (cursor_ == buffer_.size() && !Flush()) return false;
+        if (cursor_ == kWriteBlock && !Flush()) return false;
         // A large piece with nothing waiting goes straight to the file.
-        if (filled_ == 0 && count >= buffer_.size()) {
+        if (filled_ == 0 && count >= kWriteBlock) {
             const int32_t written = platform::FileWriteAt(newFile_, p, count, bufferStart_);
             if (written > 0) bufferStart_ += written;
             NoteWritten(bufferStart_);
@@ -156,8 +162,8 @@ bool Rewrite::Write(const void* data, uint32_t count) {
             }
             return true;
         }
-        const size_t piece = count < buffer_.size() - cursor_ ? count : buffer_.size() - cursor_;
-        memcpy(buffer_.data() + cursor_, p, piece);
+        const size_t piece = count < kWriteBlock - cursor_ ? count : kWriteBlock - cursor_;
+        memcpy(buffer_ + cursor_, p, piece);
         cursor_ += piece;
         if (cursor_ > filled_) filled_ = cursor_;
         p += piece;
@@ -175,11 +181,11 @@ bool Rewrite::Seek(int64_t position) {
     // may be zero-filled only past the file's end (the room reserved for a
     // local header); bytes already in the file must stay as written.
     const int64_t held = bufferStart_ + static_cast<int64_t>(filled_);
-    if (position >= bufferStart_ && position - bufferStart_ <= static_cast<int64_t>(buffer_.size()) &&
+    if (position >= bufferStart_ && position - bufferStart_ <= static_cast<int64_t>(kWriteBlock) &&
         (position <= held || held >= fileEnd_)) {
         const size_t at = static_cast<size_t>(position - bufferStart_);
         if (at > filled_) {
-            memset(buffer_.data() + filled_, 0, at - filled_);
+            memset(buffer_ + filled_, 0, at - filled_);
             filled_ = at;
         }
         cursor_ = at;
@@ -200,8 +206,7 @@ bool Rewrite::ReadOld(int64_t position, void* out, uint32_t count) {
         return true;
     }
     if (position < readStart_ || position + count > readStart_ + static_cast<int64_t>(readFilled_)) {
-        readAhead_.resize(kReadBlock);
-        const int32_t got = platform::FileReadAt(fd, readAhead_.data(), kReadBlock, position);
+        const int32_t got = platform::FileReadAt(fd, readAhead_, kReadBlock, position);
         readStart_ = position;
         readFilled_ = got > 0 ? static_cast<size_t>(got) : 0;
         if (readFilled_ < count) {
@@ -209,7 +214,7 @@ bool Rewrite::ReadOld(int64_t position, void* out, uint32_t count) {
             return false;
         }
     }
-    memcpy(out, readAhead_.data() + (position - readStart_), count);
+    memcpy(out, readAhead_ + (position - readStart_), count);
     return true;
 }
 
@@ -226,10 +231,10 @@ bool Rewrite::CopyArchiveBytes(int64_t position, int64_t count) {
         return false;
     }
     while (count > 0) {
-        if (cursor_ == buffer_.size() && !Flush()) return false;
-        const size_t room = buffer_.size() - cursor_;
+        if (cursor_ == kWriteBlock && !Flush()) return false;
+        const size_t room = kWriteBlock - cursor_;
         const uint32_t piece = static_cast<uint32_t>(count < static_cast<int64_t>(room) ? count : room);
-        if (!ReadOld(position, buffer_.data() + cursor_, piece)) return false;
+        if (!ReadOld(position, buffer_ + cursor_, piece)) return false;
         cursor_ += piece;
         if (cursor_ > filled_) filled_ = cursor_;
         position += piece;
@@ -394,10 +399,10 @@ void Rewrite::RollBack() {
 void Rewrite::Release() {
     active_ = false;
     if (engine().rewrite.active == this) engine().rewrite.active = nullptr;
-    buffer_.clear();
-    buffer_.shrink_to_fit();
-    readAhead_.clear();
-    readAhead_.shrink_to_fit();
+    free(buffer_);
+    free(readAhead_);
+    buffer_ = nullptr;
+    readAhead_ = nullptr;
 }
 
 bool WriteOutput(const void* buffer, uint32_t count) {

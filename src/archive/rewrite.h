@@ -20,7 +20,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "platform/platform.h"
 #include "vardex32.h"
@@ -38,7 +37,7 @@ public:
     // Locks the open archive (waiting for another writer), creates the
     // temporary file and copies the prefix (the first entry offset's bytes).
     // When another writer replaced the archive meanwhile, its result becomes
-    // the archive read here.  Status 0 or 5; false on failure.
+    // the archive read here.  Status 0, 5 or 8; false on failure.
     bool Begin();
 
     // Copies one entry of the old archive (at its local header offset) and
@@ -92,13 +91,13 @@ private:
     platform::FileIdentity archiveId_{};
     platform::FileIdentity newId_{};
 
-    std::vector<uint8_t> buffer_;  // bytes not yet written, from bufferStart_
+    uint8_t* buffer_ = nullptr;    // kWriteBlock bytes not yet written, from bufferStart_
     int64_t bufferStart_ = 0;
     size_t cursor_ = 0;            // write position within the buffer
     size_t filled_ = 0;            // bytes of the buffer that hold data
     int64_t fileEnd_ = 0;          // how far the file itself reaches
 
-    std::vector<uint8_t> readAhead_;  // a block of the old archive
+    uint8_t* readAhead_ = nullptr;    // a block of the old archive
     int64_t readStart_ = 0;
     size_t readFilled_ = 0;
 };

@@ -329,11 +329,33 @@ TEST(Unreduce, FollowerIndexWidthFollowsTheSetSize) {
     EXPECT_EQ(Decode(2, w.bits.Finish(), 4).out, Str("czqr"));
 }
 
-TEST(Unreduce, DecodingStopsAtTheSizeButAFinalRunIsWrittenInFull) {
-    // Size 2: 'A' and then a run of 18 that goes past it; the byte after
-    // the run is never decoded.
+TEST(Unreduce, ARunPastTheDeclaredSizeIsBadDataAndNothingPastItIsWritten) {
+    // Size 2: 'A' and then a run of 18 that goes past it.
     Decoded d = Decode(5, RawReduce({'A', 144, 0x0F, 0, 0, 'Q'}), 2);
-    EXPECT_EQ(d.out, Bytes(19, 'A'));
+    EXPECT_EQ(d.status, VX_BAD_DATA);
+    EXPECT_LE(d.out.size(), 2u);
+}
+
+// Output that passes an entry's declared size is bad data in every decoder,
+// and nothing past that size reaches the file.
+TEST(DeclaredSize, OutputPastItIsBadDataInEveryDecoder) {
+    ShrinkWriter shrink;
+    for (unsigned c : {65u, 66u, 257u, 259u}) shrink.Code(c);  // "ABABABA"
+    struct Case {
+        const char* what;
+        uint16_t method;
+        Bytes data;
+        uint32_t declared;
+    };
+    const Case cases[] = {
+        {"Unshrink", 1, shrink.bits.Finish(), 3},
+        {"Unreduce", 5, RawReduce({'A', 144, 0x0F, 0, 0}), 2},
+    };
+    for (const auto& c : cases) {
+        Decoded d = Decode(c.method, c.data, c.declared);
+        EXPECT_EQ(d.status, VX_BAD_DATA) << c.what;
+        EXPECT_LE(d.out.size(), c.declared) << c.what;
+    }
 }
 
 int g_progressCalls = 0;
@@ -430,6 +452,15 @@ TEST(Explode, EachVariantDecodesLiteralsAndMatches) {
         EXPECT_EQ(d.result, 0) << "flags " << flags;
         EXPECT_EQ(d.out, Str(expected)) << "flags " << flags;
     }
+}
+
+TEST(Explode, AFinalMatchPastTheDeclaredSizeIsBadData) {
+    ImplodeWriter w(0);
+    for (char c : std::string("abcdefgh")) w.Literal(static_cast<uint8_t>(c));
+    w.Match(8, 10);  // 18 bytes where 12 are declared
+    Decoded d = Decode(6, w.bits.Finish(), 12);
+    EXPECT_EQ(d.status, VX_BAD_DATA);
+    EXPECT_LE(d.out.size(), 12u);
 }
 
 TEST(Explode, LargestDistanceOfEachDictionary) {

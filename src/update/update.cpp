@@ -27,8 +27,12 @@ constexpr int64_t kMaxSourceSize = 0xFFFFFFFFll;
 
 void Fail(uint16_t status) { SetStatus(status); }
 
-// A node names a file unless its file-name part is empty or starts with '*'.
-bool NamesFile(const FileMask* node) { return node->name[0] != '\0' && node->name[0] != '*'; }
+// A node names a file unless it names nothing (a directory alone) or its
+// file-name part starts with '*'.  A dot-file (".gitignore") has only an
+// extension and is a file like any other.
+bool NamesFile(const FileMask* node) {
+    return (node->name[0] != '\0' || node->ext[0] != '\0') && node->name[0] != '*';
+}
 
 void GivenPath(const FileMask* node, char* out) { MaskText(node, out); }
 

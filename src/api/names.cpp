@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "api/engine.h"
+#include "api/paths.h"
 #include "common/text.h"
 
 namespace vardex {
@@ -106,7 +107,7 @@ bool EntryNameWasCut(const ZipFileEntry& entry) {
 }
 
 void MaskText(const FileMask* node, char* out) {
-    CopyText(out, kPathField, node->dir ? node->dir : "");
+    AddSeparator(node->dir ? node->dir : "", out);
     AppendText(out, kPathField, node->name);
     if (node->ext[0] != '\0') {
         AppendText(out, kPathField, ".");

@@ -41,7 +41,8 @@ size_t BytesOfCharacters(const char* text, size_t count);
 // bytes in the working form): such a name could stand for another one.
 bool EntryNameWasCut(const ZipFileEntry& entry);
 
-// dir + name + ("." + ext when ext is not empty): a mask node as text.
+// A mask node as text: dir (with a separator behind it) + name, and "." +
+// ext when ext is not empty.
 void MaskText(const FileMask* node, char* out);
 
 }  // namespace vardex

@@ -104,10 +104,7 @@ void BuildNamedList(const FileMaskList* masks, FileMaskList* named) {
     for (const FileMask* node = masks->first; node; node = node->next) {
         if (!NamesFile(node)) continue;
         char text[kPathField];
-        AddSeparator(node->dir ? node->dir : "", text);
-        AppendText(text, sizeof text, node->name);
-        AppendText(text, sizeof text, ".");
-        AppendText(text, sizeof text, node->ext);
+        MaskText(node, text);
         if (!AppendFileMask(text, named)) {
             Fail(VX_OUT_OF_MEMORY);
             return;

@@ -339,9 +339,16 @@ void ExtractList(const ZipFileList& list) {
             continue;
         }
 
+        if (e.fileNameProc) {
+            char text[kPathField];
+            text[0] = '\\';
+            CopyText(text + 1, kPathField - 1, node->name);
+            e.fileNameProc.proc(e.fileNameProc.hostWord, text, target.path);
+        }
+
         // What is there already, seen without following links: a link at a
         // directory level refuses the entry, and the archive itself is never
-        // an output file.
+        // an output file.  Nothing is asked about a refused entry.
         platform::OutputFailure why;
         DirectoryHandle dir;
         dir.fd = platform::OpenOutputDirectory(e.outputPath, target.relativeDir, false, &why);
@@ -349,13 +356,6 @@ void ExtractList(const ZipFileList& list) {
             platform::IsSameFileAt(dir.fd, target.leaf, e.archive.handle)) {
             SetStatus(VX_CANNOT_CREATE_OUTPUT);
             break;
-        }
-
-        if (e.fileNameProc) {
-            char text[kPathField];
-            text[0] = '\\';
-            CopyText(text + 1, kPathField - 1, node->name);
-            e.fileNameProc.proc(e.fileNameProc.hostWord, text, target.path);
         }
         if (e.overwriteCheck) {
             int answer = e.overwriteCheck(*node, target.path, dir.fd, target.leaf);

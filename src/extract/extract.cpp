@@ -178,7 +178,8 @@ bool ReadLocalHeader(int fd, const CentralFields& entry, char* name) {
 // level by level, never through a link) and the file itself.  Unless kept,
 // a created file is removed again.
 struct OutputFile {
-    DirectoryHandle dir;
+    DirectoryHandle opened;  // when the directory had to be opened (and made) here
+    int dirFd = -1;
     const OutputTarget& target;
     bool created = false;
     bool keep = false;
@@ -187,14 +188,19 @@ struct OutputFile {
         StreamState& s = engine().stream;
         if (s.outHandle >= 0) platform::FileClose(s.outHandle);
         s.outHandle = -1;
-        if (created && !keep) platform::RemoveFileAt(dir.fd, target.leaf);
+        if (created && !keep) platform::RemoveFileAt(dirFd, target.leaf);
     }
-    bool Create(int archive) {
+    // knownDir: the entry's directory when it is open already, else -1.
+    bool Create(int knownDir, int archive) {
         platform::OutputFailure why;
-        dir.fd = platform::OpenOutputDirectory(engine().outputPath, target.relativeDir, OptionsOn(arUsePaths), &why);
-        if (dir.fd < 0) return false;
+        dirFd = knownDir;
+        if (dirFd < 0) {
+            opened.fd = platform::OpenOutputDirectory(engine().outputPath, target.relativeDir, OptionsOn(arUsePaths), &why);
+            dirFd = opened.fd;
+        }
+        if (dirFd < 0) return false;
         StreamState& s = engine().stream;
-        s.outHandle = platform::CreateOutputFileAt(dir.fd, target.leaf, archive, &why);
+        s.outHandle = platform::CreateOutputFileAt(dirFd, target.leaf, archive, &why);
         created = s.outHandle >= 0;
         return created;
     }
@@ -235,7 +241,8 @@ bool EntriesOverlap(const ZipFileList& list) {
     return overlap;
 }
 
-void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target) {
+// knownDir: the entry's output directory when it is open already, else -1.
+void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target, int knownDir) {
     EngineState& e = engine();
     StreamState& s = e.stream;
     SetStatus(VX_OK);
@@ -280,7 +287,7 @@ void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target) {
     const int64_t dataStart = platform::FileTell(archive);
 
     OutputFile output(target);
-    if (!s.checkOnly && !output.Create(archive)) {
+    if (!s.checkOnly && !output.Create(knownDir, archive)) {
         SetStatus(VX_CANNOT_CREATE_OUTPUT);
         platform::FileSeek(archive, savedPos, SEEK_SET);
         return;
@@ -320,6 +327,8 @@ void ExtractList(const ZipFileList& list) {
         return;
     }
     const bool checkOnly = e.stream.checkOnly;
+    DirectoryHandle dir;
+    char dirName[kPathField] = {};
     for (const ZipFileEntry* node = list.first; node && Status() == 0; node = node->next) {
         if (!node->selected) continue;
         // A name cut to fit could stand for another entry's name.
@@ -335,7 +344,7 @@ void ExtractList(const ZipFileList& list) {
             break;
         }
         if (checkOnly) {
-            ExtractEntry(*node, target);
+            ExtractEntry(*node, target, -1);
             continue;
         }
 
@@ -349,11 +358,19 @@ void ExtractList(const ZipFileList& list) {
         // What is there already, seen without following links: a link at a
         // directory level refuses the entry, and the archive itself is never
         // an output file.  Nothing is asked about a refused entry.
-        platform::OutputFailure why;
-        DirectoryHandle dir;
-        dir.fd = platform::OpenOutputDirectory(e.outputPath, target.relativeDir, false, &why);
-        if ((dir.fd < 0 && why == platform::OutputFailure::Link) ||
-            platform::IsSameFileAt(dir.fd, target.leaf, e.archive.handle)) {
+        // Entries of one directory follow each other: the directory found
+        // for the last one is held open and used again.
+        if (dir.fd < 0 || strcmp(dirName, target.relativeDir) != 0) {
+            platform::OutputFailure why;
+            if (dir.fd >= 0) platform::FileClose(dir.fd);
+            dir.fd = platform::OpenOutputDirectory(e.outputPath, target.relativeDir, false, &why);
+            CopyText(dirName, kPathField, target.relativeDir);
+            if (dir.fd < 0 && why == platform::OutputFailure::Link) {
+                SetStatus(VX_CANNOT_CREATE_OUTPUT);
+                break;
+            }
+        }
+        if (platform::IsSameFileAt(dir.fd, target.leaf, e.archive.handle)) {
             SetStatus(VX_CANNOT_CREATE_OUTPUT);
             break;
         }
@@ -365,7 +382,7 @@ void ExtractList(const ZipFileList& list) {
                 break;
             }
         }
-        if (Status() == 0) ExtractEntry(*node, target);
+        if (Status() == 0) ExtractEntry(*node, target, dir.fd);
     }
 }
 

@@ -165,7 +165,8 @@ int CreateOutputFileAt(int dirFd, const char* leaf, int protectFd, OutputFailure
         *why = OutputFailure::Link;
         return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     *why = OutputFailure::None;
     return fd;
 }

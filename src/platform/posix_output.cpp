@@ -141,7 +141,7 @@ int CreateOutputFileAt(int dirFd, const char* leaf, int protectFd, OutputFailure
             *why = OutputFailure::TheArchive;
             return -1;
         }
-        if (S_ISDIR(st.st_mode)) return -1;
+        if (S_ISDIR(st.st_mode) || posix::RefusedAsReadOnly(st)) return -1;
         if (S_ISREG(st.st_mode) && st.st_nlink == 1) {
             // Truncated in place, as a replaced file is; O_NONBLOCK keeps a
             // file swapped for a FIFO meanwhile from stalling the open.

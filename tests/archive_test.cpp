@@ -386,6 +386,27 @@ TEST_F(Archive, CreateZipFileAddsZipExtensionOnlyWhenTheNameHasNone) {
     }
 }
 
+TEST_F(Archive, CreateZipFileRefusesANameThatDoesNotFitWhole) {
+    // Paths of 252 and 253 characters without extension: with ".ZIP" they
+    // pass 255, and a cut name would be another file, which DoneZipFile must
+    // never remove.  251 characters still fit.
+    const std::string base = vxtest::EnginePath(dir_.path()) + "\\";
+    for (size_t length : {252u, 253u, 251u}) {
+        SCOPED_TRACE(length);
+        const std::string given = base + std::string(length - base.size(), 'n');
+        const std::string native = dir_ / std::string(length - base.size(), 'n');
+        vxtest::WriteFile(native + ".ZI", Bytes{});
+        vxtest::WriteFile(native + ".Z", Bytes{});
+        CreateZipFile(given.c_str());
+        const bool fits = length + 4 <= 255;
+        EXPECT_EQ(GetArchiveStatus(), fits ? 0 : VX_FILE_ERROR);
+        EXPECT_EQ(vxtest::FileExists(native + ".ZIP"), fits);
+        DoneZipFile();
+        EXPECT_TRUE(vxtest::FileExists(native + ".ZI"));
+        EXPECT_TRUE(vxtest::FileExists(native + ".Z"));
+    }
+}
+
 TEST_F(Archive, CreateZipFileOnAnExistingFileKeepsItWhole) {
     const Bytes existing = BuildArchive(ThreeEntries());
     const std::string path = Write("old.zip", existing);

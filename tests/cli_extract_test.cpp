@@ -91,6 +91,30 @@ TEST_F(CliExtract, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
     EXPECT_EQ(Vardex("extract x.zip --overwrite --skip-existing", dir_, nullptr, &err), 2);
 }
 
+// A name is stored, listed and extracted as one name; dot-files are files.
+TEST_F(CliExtract, NamesRoundTripThroughAddListAndExtract) {
+    vxtest::Run("mkdir -p '" + (dir_ / "in/a") + "'");
+    vxtest::WriteFile(dir_ / "in/a/C:x", std::string("colon\n"));
+    vxtest::WriteFile(dir_ / "in/.gitignore", std::string("dot\n"));
+    vxtest::WriteFile(dir_ / "in/a/.env", std::string("env\n"));
+    std::string out, err;
+    ASSERT_EQ(Vardex("add n.zip --relative in in/a/C:x in/.gitignore in/a/.env", dir_, &out, &err), 0) << err;
+    ASSERT_EQ(Vardex("list n.zip", dir_, &out, &err), 0) << err;
+    EXPECT_NE(out.find("a/C:x"), std::string::npos) << out;
+    ASSERT_EQ(Vardex("extract n.zip -d o --paths", dir_, &out, &err), 0) << err;
+    EXPECT_EQ(vxtest::ReadText(dir_ / "o/a/C:x"), "colon\n");
+    EXPECT_EQ(vxtest::ReadText(dir_ / "o/.gitignore"), "dot\n");
+    EXPECT_EQ(vxtest::ReadText(dir_ / "o/a/.env"), "env\n");
+
+    // A stored "//two.txt" is no UNC path: it keeps its name.
+    ASSERT_EQ(vxtest::Run("cd '" + dir_.path() +
+                          "' && python3 -c \"import zipfile\nwith zipfile.ZipFile('u.zip', 'w') as z:\n"
+                          "    z.writestr('//two.txt', 'two')\""),
+              0);
+    ASSERT_EQ(Vardex("extract u.zip -d u --paths", dir_, &out, &err), 0) << err;
+    EXPECT_EQ(vxtest::ReadText(dir_ / "u/two.txt"), "two");
+}
+
 TEST(CliDemo, ExtractsTheExampleAndShowsTheFiles) {
     TempDir dir;
     std::string out;

@@ -164,6 +164,21 @@ TEST_F(PasswordStep, WrongPasswordIsAskedAgainAfterTheCheckAndTheRightOneStays) 
     EXPECT_STREQ(engine().password, "right");
 }
 
+TEST_F(PasswordStep, TheEmptyPasswordIsTriedOnce) {
+    Prepare(Encrypted("", 0, 0x12, {}), 0x12000000);
+    Answers({{"", 1}});
+    EXPECT_TRUE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_EQ(calls_, 1);
+
+    // When it is not the one, an empty answer only asks again.
+    TearDown();
+    SetUp();
+    Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
+    Answers({{"", 1}, {"", 1}, {"right", 1}});
+    EXPECT_TRUE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_EQ(calls_, 3);
+}
+
 TEST_F(PasswordStep, HostGivingUpRefuses) {
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     strcpy(engine().password, "wrong");

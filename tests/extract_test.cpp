@@ -9,6 +9,8 @@
 
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,7 @@ struct Entry {
     uint16_t date = 0x5A8F;  // 2025-04-15
     bool badCrc = false;
     int64_t compressedSizeOverride = -1;
+    int64_t uncompressedSizeOverride = -1;  // a declared size other than the data's
     bool corruptDeflate = false;
     const Bytes* original = nullptr;  // when set: what `data` (given packed) decodes to, for CRC and size
 };
@@ -77,7 +80,8 @@ Bytes BuildZip(const std::vector<Entry>& entries) {
             Put16(b, e.date);
             Put32(b, crc);
             Put32(b, csize);
-            Put32(b, static_cast<uint32_t>(plain.size()));
+            Put32(b, e.uncompressedSizeOverride >= 0 ? static_cast<uint32_t>(e.uncompressedSizeOverride)
+                                                     : static_cast<uint32_t>(plain.size()));
             Put16(b, static_cast<uint16_t>(e.name.size()));
             Put16(b, 0);
         };
@@ -192,7 +196,14 @@ TEST_F(ExtractDriver, OutputPathsStayInsideTheOutputDirectory) {
         {"a/../../b.txt", true, "", "a\\b.txt"},
         {"a/./b//c.txt", true, "", "a\\b\\c.txt"},
         {"..\\..\\up.txt", true, "", "up.txt"},
-        {"d/C:evil.txt", true, "", "d\\evil.txt"},
+        {"d/C:evil.txt", true, "", "d\\C:evil.txt"},  // as the update stores it: a colon is no drive here
+        {".gitignore", true, "", ".gitignore"},
+        {"sub/.env", false, "", ".env"},
+        {"sub/", true, "", ""},
+        {"//two.txt", true, "", "two.txt"},
+        {"\\\\server\\share\\x", true, "", "x"},
+        {"x/ab", true, "\xC3\xA9", "ab"},            // the relative path counts characters
+        {"\xC3\xA9\xC3\xA9/f", true, "xy", "f"},
         {"..", true, "", ""},
         {"../", false, "", ""},
     };
@@ -310,6 +321,7 @@ TEST_F(ExtractDriver, FailingEntryStopsTheExtraction) {
     damaged.corruptDeflate = true;
     Entry truncated{"bad.txt", Text("short")};
     truncated.compressedSizeOverride = 10'000'000;  // runs off the end of the file
+    truncated.uncompressedSizeOverride = 10'000'000;
     const Case cases[] = {
         {"version needed 4.5", newer, VX_UNSUPPORTED_ENTRY, false},
         {"method 7", method7, VX_UNSUPPORTED_ENTRY, false},
@@ -319,7 +331,6 @@ TEST_F(ExtractDriver, FailingEntryStopsTheExtraction) {
         {"CRC mismatch", crc, VX_CRC_MISMATCH, true},
         {"encrypted without a password callback", encrypted, VX_CANNOT_DECRYPT, false},
         {"damaged deflate data", damaged, VX_BAD_DATA, false},
-        {"data cut short", truncated, VX_FILE_ERROR, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -332,6 +343,15 @@ TEST_F(ExtractDriver, FailingEntryStopsTheExtraction) {
         EXPECT_EQ(vxtest::FileExists(OutFile("bad.txt")), c.badFileKept);
         EXPECT_FALSE(vxtest::FileExists(OutFile("after.txt")));
     }
+
+    // Data that runs past the end of the archive (a size that overlaps the
+    // next entry is refused before anything is written, see the bombs).
+    TearDown();
+    SetUp();
+    Open({{"before.txt", Text("b")}, truncated});
+    EXPECT_EQ(Extract(), VX_FILE_ERROR);
+    EXPECT_TRUE(vxtest::FileExists(OutFile("before.txt")));
+    EXPECT_FALSE(vxtest::FileExists(OutFile("bad.txt")));
 }
 
 TEST_F(ExtractDriver, OnlyTheLowByteOfVersionNeededCounts) {
@@ -452,6 +472,220 @@ TEST_F(ExtractDriver, FileGetsTheEntryTimeAndAttributes) {
     EXPECT_EQ(t.tm_hour, 13);
     EXPECT_EQ(t.tm_min, 33);
     EXPECT_EQ(t.tm_sec, 2);
+}
+
+// Everything under a directory as lstat sees it: type, mode, time, size and
+// content or link target.  Two equal snapshots mean nothing was created,
+// changed, re-dated or re-moded there.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
+        struct stat st {};
+        lstat(item.path().c_str(), &st);
+        std::string state = std::to_string(st.st_mode) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                            std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_size) + " ";
+        if (S_ISLNK(st.st_mode))
+            state += std::filesystem::read_symlink(item.path()).string();
+        else if (S_ISREG(st.st_mode))
+            state += vxtest::ReadText(item.path().string());
+        out[item.path().string()] = state;
+    }
+    return out;
+}
+
+bool IsLink(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+TEST_F(ExtractDriver, LinksInTheOutputDirectoryAreNeverFollowed) {
+    struct Case {
+        const char* what;
+        const char* entry;
+        std::vector<std::pair<const char*, const char*>> links;  // below out: name -> target
+        int32_t answer;       // OkToReplaceProc: 0 replace, 1 skip
+        uint16_t status;
+        const char* regular;  // below out: a regular file holding the entry afterwards ("" none)
+        const char* link;     // below out: still a link afterwards ("" none)
+        size_t questions;
+    };
+    const Case cases[] = {
+        {"file link, replaced", "link.txt", {{"link.txt", "../outside/target.txt"}}, 0, 0, "link.txt", "", 1},
+        {"file link, skipped", "link.txt", {{"link.txt", "../outside/target.txt"}}, 1, 0, "", "link.txt", 1},
+        {"read-only target, replaced", "ro.txt", {{"ro.txt", "../outside/readonly.txt"}}, 0, 0, "ro.txt", "", 1},
+        {"dangling link, replaced", "dang.txt", {{"dang.txt", "../outside/new.txt"}}, 0, 0, "dang.txt", "", 1},
+        {"dangling link, skipped", "dang.txt", {{"dang.txt", "../outside/new.txt"}}, 1, 0, "", "dang.txt", 1},
+        {"directory link", "sub/x.txt", {{"sub", "../outside"}}, 0, VX_CANNOT_CREATE_OUTPUT, "", "sub", 0},
+        {"directory link to an existing file", "sub/readonly.txt", {{"sub", "../outside"}}, 0,
+         VX_CANNOT_CREATE_OUTPUT, "", "sub", 0},
+        {"link as a middle level", "a/b/c/x.txt", {{"a/b", "../../outside"}}, 0, VX_CANNOT_CREATE_OUTPUT, "", "a/b", 0},
+        {"link to a directory as the file", "d.txt", {{"d.txt", "../outside"}}, 0, 0, "d.txt", "", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        const std::string outside = dir_ / "outside";
+        vxtest::Run("rm -rf '" + outside + "'");
+        mkdir(outside.c_str(), 0755);
+        vxtest::WriteFile(outside + "/target.txt", "victim");
+        vxtest::WriteFile(outside + "/readonly.txt", "victim");
+        chmod((outside + "/readonly.txt").c_str(), 0444);
+        mkdir(OutFile("a").c_str(), 0755);
+        for (const auto& [name, target] : c.links) ASSERT_EQ(symlink(target, OutFile(name).c_str()), 0);
+        const auto before = Snapshot(outside);
+
+        Open({{c.entry, Text("new")}});
+        g_seen.replaceAnswer = c.answer;
+        SetOkToReplaceProc(0, &OnReplace);
+        EXPECT_EQ(Extract(), c.status);
+        EXPECT_EQ(g_seen.archived.size(), c.questions);
+        EXPECT_EQ(Snapshot(outside), before) << "nothing outside the output directory changes";
+        if (*c.regular) {
+            EXPECT_FALSE(IsLink(OutFile(c.regular)));
+            EXPECT_EQ(vxtest::ReadText(OutFile(c.regular)), "new");
+        }
+        if (*c.link) {
+            EXPECT_TRUE(IsLink(OutFile(c.link)));
+        }
+    }
+}
+
+TEST_F(ExtractDriver, AFileWithOtherNamesIsReplacedNotWrittenThrough) {
+    const std::string outside = dir_ / "outside";
+    mkdir(outside.c_str(), 0755);
+    vxtest::WriteFile(outside + "/target.txt", "victim");
+    ASSERT_EQ(link((outside + "/target.txt").c_str(), OutFile("hard.txt").c_str()), 0);
+    Open({{"hard.txt", Text("new")}});
+    ASSERT_EQ(Extract(), 0);
+    EXPECT_EQ(vxtest::ReadText(OutFile("hard.txt")), "new");
+    EXPECT_EQ(vxtest::ReadText(outside + "/target.txt"), "victim");
+}
+
+TEST_F(ExtractDriver, TheOpenArchiveIsNeverAnOutputFile) {
+    // The archive t.zip holds an entry t.zip, extracted with overwrite into
+    // the archive's own directory, by its name and through a second name.
+    for (const char* name : {"t.zip", "again.zip"}) {
+        SCOPED_TRACE(name);
+        TearDown();
+        SetUp();
+        Open({{"first.txt", Text("1")}, {name, Text("not the archive")}});
+        const auto archive = vxtest::ReadFile(dir_ / "t.zip");
+        if (std::string(name) == "again.zip") {
+            DoneZipFile();
+            ASSERT_EQ(link((dir_ / "t.zip").c_str(), (dir_ / "again.zip").c_str()), 0);
+            InitZipFile(vxtest::EnginePath(dir_ / "t.zip").c_str());
+            arOptionsOn(arUsePaths);
+        }
+        SetOutputPath(vxtest::EnginePath(dir_.path()).c_str());
+        EXPECT_EQ(Extract(), VX_CANNOT_CREATE_OUTPUT);
+        DoneZipFile();
+        EXPECT_EQ(vxtest::ReadFile(dir_ / "t.zip"), archive);
+        vxtest::Run("rm -f '" + (dir_ / "again.zip") + "' '" + (dir_ / "first.txt") + "'");
+    }
+}
+
+// Bombs: output is bounded by what the archive declares.
+Bytes BombZip(int copies, const Bytes& data) {
+    const Bytes packed = Deflate(data);
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
+    Bytes file, central;
+    auto fields = [&](Bytes& b) {
+        Put16(b, 20);
+        Put16(b, 0);
+        Put16(b, 8);
+        Put16(b, 0x6C21);
+        Put16(b, 0x5A8F);
+        Put32(b, crc);
+        Put32(b, static_cast<uint32_t>(packed.size()));
+        Put32(b, static_cast<uint32_t>(data.size()));
+        Put16(b, 6);
+        Put16(b, 0);
+    };
+    Put32(file, 0x04034B50);
+    fields(file);
+    for (char c : std::string("a0.txt")) file.push_back(static_cast<uint8_t>(c));
+    file.insert(file.end(), packed.begin(), packed.end());
+    for (int i = 0; i < copies; ++i) {
+        Put32(central, 0x02014B50);
+        Put16(central, 20);
+        fields(central);
+        Put16(central, 0);
+        Put16(central, 0);
+        Put16(central, 0);
+        Put32(central, 0x20);
+        Put32(central, 0);  // every entry points at the one local record
+        const std::string name = "a" + std::to_string(i) + ".txt";
+        central.insert(central.end(), name.begin(), name.end());
+    }
+    const uint32_t centralOffset = static_cast<uint32_t>(file.size());
+    file.insert(file.end(), central.begin(), central.end());
+    Put32(file, 0x06054B50);
+    Put32(file, 0);
+    Put16(file, static_cast<uint16_t>(copies));
+    Put16(file, static_cast<uint16_t>(copies));
+    Put32(file, static_cast<uint32_t>(central.size()));
+    Put32(file, centralOffset);
+    Put16(file, 0);
+    return file;
+}
+
+TEST_F(ExtractDriver, BombsAndOversizedDataAreBadDataAndLeaveNothing) {
+    Entry inflates{"big.txt", Bytes(4500, 'z'), 8};
+    inflates.uncompressedSizeOverride = 10;  // the CRC is the real data's
+    Entry stored{"big.txt", Bytes(4500, 'z'), 0};
+    stored.uncompressedSizeOverride = 10;
+    struct Case {
+        const char* what;
+        Bytes zip;
+    };
+    const Case cases[] = {
+        {"ten central entries, one local record", BombZip(10, vxtest::TextBytes(50000, 7))},
+        {"inflates past its declared size", BuildZip({{"first.txt", Text("1")}, inflates})},
+        {"stored past its declared size", BuildZip({{"first.txt", Text("1")}, stored})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        vxtest::WriteFile(dir_ / "bomb.zip", c.zip);
+        InitZipFile(vxtest::EnginePath(dir_ / "bomb.zip").c_str());
+        ASSERT_EQ(GetArchiveStatus(), 0);
+        SetOutputPath(vxtest::EnginePath(Out()).c_str());
+        arOptionsOn(arUsePaths);
+        EXPECT_EQ(Extract(), VX_BAD_DATA);
+        EXPECT_FALSE(vxtest::FileExists(OutFile("big.txt")));
+        EXPECT_FALSE(vxtest::FileExists(OutFile("a0.txt")));
+    }
+    // Python's zipfile agrees the bomb is no archive to trust.
+    if (vxtest::HaveTool("python3")) {
+        vxtest::WriteFile(dir_ / "bomb.zip", BombZip(10, vxtest::TextBytes(50000, 7)));
+        EXPECT_NE(vxtest::Run("python3 -c \"import zipfile,sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])\" '" +
+                              (dir_ / "bomb.zip") + "' '" + (dir_ / "py") + "' 2>/dev/null"),
+                  0);
+    }
+}
+
+TEST_F(ExtractDriver, NamesThatDoNotFitAreRefusedNeverCut) {
+    // 200 CP437 characters of two bytes each in UTF-8: cut to fit, the two
+    // names would be one.
+    const std::string stem(200, '\x80');
+    Open({{stem + "1", Text("one")}, {stem + "2", Text("two")}});
+    // No output directory (the current one), so that the cut names would fit.
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(Out());
+    SetOutputPath("");
+    EXPECT_EQ(Extract(), VX_CANNOT_CREATE_OUTPUT);
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(std::filesystem::is_empty(Out()));
+}
+
+TEST_F(ExtractDriver, MissingLevelsOfTheOutputDirectoryAreMade) {
+    Open({{"sub/f.txt", Text("deep")}, {"top.txt", Text("top")}});
+    SetOutputPath((vxtest::EnginePath(dir_ / "new1") + "/new2\\new3").c_str());
+    ASSERT_EQ(Extract(), 0);
+    EXPECT_EQ(vxtest::ReadText(dir_ / "new1/new2/new3/sub/f.txt"), "deep");
+    EXPECT_EQ(vxtest::ReadText(dir_ / "new1/new2/new3/top.txt"), "top");
 }
 
 }  // namespace

@@ -138,8 +138,9 @@ protected:
     void TearDown() override { vxtest::ResetEngine(); }
 
     // Runs Inflate over `compressed` as the current entry's data; returns the
-    // decoder's result and leaves the output in *out.
-    int Run(const Bytes& compressed, Bytes* out, uint32_t uncompressedSize = 0) {
+    // decoder's result and leaves the output in *out.  The declared size
+    // defaults to the largest, so that only the data ends the output.
+    int Run(const Bytes& compressed, Bytes* out, uint32_t uncompressedSize = 0xFFFFFFFFu) {
         vxtest::WriteFile(dir_ / "in", compressed);
         auto& s = engine().stream;
         s.inHandle = open((dir_ / "in").c_str(), O_RDONLY);

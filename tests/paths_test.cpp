@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -303,45 +304,47 @@ TEST_F(Paths, FindDataFromEntryDescribesTheEntry) {
     EXPECT_EQ(strlen(data.cFileName), 256u);
 }
 
-TEST_F(Paths, CreateOutputFileMakesMissingDirectoriesOnlyWithUsePaths) {
-    vxtest::TempDir dir;
-    const std::string target = vxtest::EnginePath(dir / "one/two/file.bin");
-
-    arOptionsOff(arUsePaths);
-    SetStatus(0);
-    EXPECT_EQ(CreateOutputFile(target.c_str()), -1);
-    EXPECT_EQ(Status(), VX_FILE_ERROR);
-    EXPECT_FALSE(vxtest::FileExists(dir / "one")) << "no directory without arUsePaths";
-
-    arOptionsOn(arUsePaths);
-    const int fd = CreateOutputFile(target.c_str());
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(Status(), VX_OK);
-    EXPECT_EQ(platform::FileWrite(fd, "abc", 3), 3);
-    platform::FileClose(fd);
-    EXPECT_EQ(vxtest::ReadText(dir / "one/two/file.bin"), "abc");
-
-    // An existing file is truncated, and existing levels are passed over.
-    const int again = CreateOutputFile(target.c_str());
-    ASSERT_GE(again, 0);
-    platform::FileClose(again);
-    EXPECT_EQ(vxtest::ReadText(dir / "one/two/file.bin"), "");
-    const int sibling = CreateOutputFile(vxtest::EnginePath(dir / "one/three/x").c_str());
-    ASSERT_GE(sibling, 0);
-    platform::FileClose(sibling);
+// Opens the directory levels below base (made when create) and creates the file.
+int CreateBelow(const std::string& base, const char* relativeDir, const char* leaf, bool create,
+                platform::OutputFailure* why) {
+    const int dir = platform::OpenOutputDirectory(base.c_str(), relativeDir, create, why);
+    if (dir < 0) return -1;
+    const int fd = platform::CreateOutputFileAt(dir, leaf, -1, why);
+    platform::FileClose(dir);
+    return fd;
 }
 
-TEST_F(Paths, CreateOutputFileFailsWhenALevelCannotBeADirectory) {
+TEST_F(Paths, OutputFilesMakeMissingDirectoriesOnlyWhenAsked) {
+    vxtest::TempDir dir;
+    const std::string base = vxtest::EnginePath(dir / "new1/new2") + "\\";
+    platform::OutputFailure why;
+    EXPECT_EQ(CreateBelow(base, "one\\two\\", "file.bin", false, &why), -1);
+    EXPECT_EQ(why, platform::OutputFailure::Missing);
+    EXPECT_FALSE(vxtest::FileExists(dir / "new1")) << "no directory unless asked";
+
+    // Two missing levels of the base and two below it, '/' as well as '\'.
+    const int fd = CreateBelow(base, "one/two\\", "file.bin", true, &why);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(platform::FileWrite(fd, "abc", 3), 3);
+    platform::FileClose(fd);
+    EXPECT_EQ(vxtest::ReadText(dir / "new1/new2/one/two/file.bin"), "abc");
+
+    // An existing file is truncated, and existing levels are passed over.
+    const int again = CreateBelow(base, "one\\two\\", "file.bin", true, &why);
+    ASSERT_GE(again, 0);
+    platform::FileClose(again);
+    EXPECT_EQ(vxtest::ReadText(dir / "new1/new2/one/two/file.bin"), "");
+}
+
+TEST_F(Paths, OutputFilesFailWhenALevelCannotBeADirectory) {
     vxtest::TempDir dir;
     vxtest::WriteFile(dir / "blocker", "I am a file");
-    arOptionsOn(arUsePaths);
-    SetStatus(0);
-    EXPECT_EQ(CreateOutputFile(vxtest::EnginePath(dir / "blocker/sub/f").c_str()), -1);
-    EXPECT_EQ(Status(), VX_FILE_ERROR);
+    const std::string base = vxtest::EnginePath(dir.path()) + "\\";
+    platform::OutputFailure why;
+    EXPECT_EQ(CreateBelow(base, "blocker\\sub\\", "f", true, &why), -1);
     EXPECT_EQ(vxtest::ReadText(dir / "blocker"), "I am a file");
 
-    // A name with no directory level left to create.
     mkdir((dir / "isdir").c_str(), 0777);
-    EXPECT_EQ(CreateOutputFile(vxtest::EnginePath(dir / "isdir").c_str()), -1);
-    EXPECT_EQ(Status(), VX_FILE_ERROR);
+    EXPECT_EQ(CreateBelow(base, "", "isdir", true, &why), -1);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "isdir"));
 }

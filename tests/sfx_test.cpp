@@ -163,6 +163,24 @@ TEST_F(Sfx, FinishedFilePassesPeersAndExtractsItselfByteForByte) {
     ExpectExtractedSame(dir_ / "fresh");
 }
 
+TEST_F(Sfx, CheckingBeforeExtractingWritesNothingToTheTemporaryDirectory) {
+    NameFiles();
+    const std::string out = dir_ / "pack.sfx";
+    ASSERT_EQ(Make(out, 3, 0), 0);
+    // A temporary directory that cannot hold anything: the check must not
+    // need one.
+    const std::string notADirectory = dir_ / "not-a-directory";
+    vxtest::WriteFile(notADirectory, std::string("x"));
+    std::string log;
+    ASSERT_EQ(vxtest::Run("cd '" + dir_.path() + "' && TMPDIR='" + notADirectory + "' '" + out +
+                              "' -d checked </dev/null",
+                          &log),
+              0)
+        << log;
+    ExpectExtractedSame(dir_ / "checked");
+    EXPECT_EQ(vxtest::ReadText(notADirectory), "x");
+}
+
 TEST_F(Sfx, SealedBlocksHoldCountLengthAndTheChecksumOverPlaceholders) {
     NameFiles();
     const std::string out = dir_ / "pack.sfx";

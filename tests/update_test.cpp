@@ -391,6 +391,9 @@ TEST(UpdateNames, StoredNameRules) {
         {"", 0, ".\\sub\\.\\a.txt", "sub\\a.txt"},
         {"C:\\base", 0, "a.txt", "base\\a.txt"},
         {"", arStripPaths, "x\\y\\a.txt", "a.txt"},
+        {"", 0, "a\\C:x", "a\\C:x"},  // extracted under the same name
+        {"", 0, "\\\\two.txt", "two.txt"},
+        {"", 0, "sub\\.env", "sub\\.env"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);

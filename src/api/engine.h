@@ -78,7 +78,7 @@ struct RewriteState {
 };
 
 // The overwrite check extraction calls; filled by the first InitZipFile.
-using OverwriteCheckFn = int (*)(const ZipFileEntry& entry, const char* outputPath);
+using OverwriteCheckFn = int (*)(const ZipFileEntry& entry, const char* outputPath, int dirFd, const char* leaf);
 
 struct EngineState {
     uint16_t status = 0;

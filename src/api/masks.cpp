@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "api/engine.h"
+#include "api/names.h"
 #include "api/paths.h"
 #include "platform/platform.h"
 
@@ -51,11 +52,6 @@ bool PartMatches(const char* mask, const char* text) {
     return m == maskLen && t == textLen;
 }
 
-void ToBackslashes(char* text) {
-    for (char* p = text; *p; ++p)
-        if (*p == '/') *p = '\\';
-}
-
 // The three parts of a name or mask, upper-cased, as the matcher compares them.
 struct Parts {
     char dir[kPathField];   // drive and directory, trailing backslash kept
@@ -67,7 +63,7 @@ struct Parts {
 void SplitUpper(const char* text, Parts* parts) {
     char work[kPathField], upper[kTextField], drive[kPathField], ext[kPathField];
     CopyText(work, kPathField, text);
-    ToBackslashes(work);
+    ToWorkingSeparatorsInPlace(work);
     UpperCase(work, upper);
     SplitPath(upper, drive, parts->dir, parts->name, ext);
     char joined[kPathField];
@@ -111,7 +107,7 @@ bool AppendMask(const char* mask, FileMaskList* list) {
     if (!list) return false;
     char work[kPathField];
     CopyText(work, kPathField, mask);
-    ToBackslashes(work);
+    ToWorkingSeparatorsInPlace(work);
 
     char drive[kPathField], dir[kPathField], name[kPathField], ext[kPathField];
     SplitPath(work, drive, dir, name, ext);
@@ -170,7 +166,7 @@ bool NodeMatches(const char* name, const FileMask* node) {
 
     char field[kPathField], mdir[kPathField], mname[kTextField], mext[kTextField];
     CopyText(mdir, kPathField, node->dir ? node->dir : "");
-    ToBackslashes(mdir);
+    ToWorkingSeparatorsInPlace(mdir);
     UpperCase(mdir, field);
     CopyText(mdir, kPathField, field);
     CopyField(node->name, sizeof node->name, field);

@@ -78,10 +78,4 @@ void MakeWritable(const char* path);
 // Fills a WIN32_FIND_DATAA from an entry's central fields (for OkToReplaceProc).
 void FindDataFromEntry(const ZipFileEntry& entry, WIN32_FIND_DATAA* out);
 
-// --- output files -----------------------------------------------------------
-// Creates or truncates the file (read-write).  With arUsePaths, missing
-// directories are created one level at a time from the top.  Returns the
-// descriptor or -1; status 0 or 5.
-int CreateOutputFile(const char* path);
-
 }  // namespace vardex

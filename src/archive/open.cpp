@@ -181,8 +181,18 @@ void CreateArchive(const char* path) {
     ReleaseArchiveComment();
     a.firstEntryOffset = 0;
 
+    // A name that does not fit whole is refused: a cut name would be
+    // another file's name, which DoneZipFile might then remove.
+    const char* given = path ? path : "";
+    const size_t givenLength = strnlen(given, kMaxText + 1);
+    if (givenLength > kMaxText || (!HasExtension(given) && givenLength + 4 > kMaxText)) {
+        a.path[0] = '\0';
+        a.newArchive = false;
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
     char name[kPathField];
-    DefaultExtension(path ? path : "", "ZIP", name);
+    DefaultExtension(given, "ZIP", name);
 
     a.handle = platform::FileOpen(name, platform::OpenMode::ReadWrite);
     if (a.handle >= 0) {

@@ -39,8 +39,13 @@ bool AcceptPassword(const char* name) {
     // yet and put the high byte of the DOS time there instead.
     const CentralFields& entry = e.stream.current;
     const int32_t timeCheck = (entry.flags & kFlagDataDescriptor) ? (entry.time >> 8) : -1;
+    // The empty password is a password too: it is tried once, then an
+    // empty answer only asks again.
+    bool emptyTried = false;
     for (;;) {
-        if (e.password[0] != '\0' && CheckHeader(e.cipher, e.password, header, entry.crc32, timeCheck)) return true;
+        const bool empty = e.password[0] == '\0';
+        if ((!empty || !emptyTried) && CheckHeader(e.cipher, e.password, header, entry.crc32, timeCheck)) return true;
+        if (empty) emptyTried = true;
         if (!AskHost(name)) return false;
     }
 }

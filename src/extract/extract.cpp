@@ -4,12 +4,15 @@
 // status code.
 #include "extract/extract.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "api/engine.h"
+#include "api/names.h"
 #include "api/paths.h"
 #include "archive/archive.h"
 #include "common/crc32.h"
@@ -25,6 +28,7 @@ namespace {
 
 constexpr uint32_t kCryptHeaderSize = 12;
 constexpr uint32_t kStoredCryptBlock = 8192;
+constexpr uint64_t kLocalHeaderSize = 30;
 
 struct FreeDeleter {
     void operator()(void* p) const { free(p); }
@@ -33,94 +37,62 @@ using HeapBlock = std::unique_ptr<uint8_t, FreeDeleter>;
 
 enum class PathResult { Ok, Skip, TooLong };
 
-bool IsSeparator(char c) { return c == '\\'; }
+// Where an entry goes: the whole output path (shown to the host), and below
+// the output directory the directory levels and the file name.
+struct OutputTarget {
+    char path[kPathField] = {};
+    char relativeDir[kPathField] = {};
+    char leaf[kPathField] = {};
+};
 
-// Removes the parts of a name that would lead out of the output directory:
-// a UNC server and share, a drive, and (later, per component) empty, "." and
-// ".." components.
-void StripAbsolutePrefix(char* name) {
-    if (IsSeparator(name[0]) && IsSeparator(name[1])) {
-        // \\server\share\rest -> \rest
-        size_t i = 2;
-        for (int part = 0; part < 2 && name[i]; ++part) {
-            while (name[i] && !IsSeparator(name[i])) ++i;
-            if (part == 0 && name[i]) ++i;
-        }
-        memmove(name, name + i, strlen(name + i) + 1);
-    }
-    if (((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z') && name[1] == ':')
-        memmove(name, name + 2, strlen(name + 2) + 1);
-}
-
-// Keeps only the components that name something below the output directory.
-void DropUnsafeComponents(char* name) {
-    const size_t len = strlen(name);
-    const bool trailing = len > 0 && IsSeparator(name[len - 1]);
-    char out[kPathField] = {};
-    size_t o = 0;
-    size_t i = 0;
-    while (i < len) {
-        size_t start = i;
-        while (i < len && !IsSeparator(name[i])) ++i;
-        size_t n = i - start;
-        if (i < len) ++i;  // past the separator
-        if (n == 0) continue;
-        if (n == 1 && name[start] == '.') continue;
-        if (n == 2 && name[start] == '.' && name[start + 1] == '.') continue;
-        // A drive designator inside the name ("a\C:x") would make the path
-        // absolute on Windows: keep what follows it.
-        if (n >= 2 && name[start + 1] == ':') {
-            start += 2;
-            n -= 2;
-            if (n == 0) continue;
-        }
-        if (o > 0) out[o++] = '\\';
-        memcpy(out + o, name + start, n);
-        o += n;
-    }
-    if (trailing && o > 0) out[o++] = '\\';
-    out[o] = '\0';
-    memcpy(name, out, o + 1);
-}
-
-PathResult MakeOutputPath(const char* storedName, char* out) {
+PathResult MakeOutputPath(const char* storedName, OutputTarget* target) {
     const EngineState& e = engine();
     char name[kPathField];
     CopyText(name, kPathField, storedName);
-    for (char* p = name; *p; ++p)
-        if (*p == '/') *p = '\\';
-    StripAbsolutePrefix(name);
+    ToWorkingSeparatorsInPlace(name);
+    // Only a name ending in a separator is a directory entry; a dot-file is
+    // a file like any other.
+    if (NamesDirectory(name)) return PathResult::Skip;
+    StripNamePrefix(name);
 
     if (!OptionsOn(arUsePaths)) {
         char part[kPathField];
         FileNamePart(name, part);
         CopyText(name, kPathField, part);
-    } else if (IsSeparator(name[0])) {
-        memmove(name, name + 1, strlen(name));
     }
 
     // The base path is cut by length only: its characters are not compared.
-    const size_t relLen = strlen(e.relativePath);
-    if (relLen > 0 && strlen(name) > relLen) memmove(name, name + relLen + 1, strlen(name + relLen + 1) + 1);
+    // Lengths count characters, so a cut never splits one.
+    const size_t relChars = CharacterCount(e.relativePath);
+    if (relChars > 0 && CharacterCount(name) > relChars) {
+        const size_t cut = BytesOfCharacters(name, relChars + 1);
+        memmove(name, name + cut, strlen(name + cut) + 1);
+    }
 
-    DropUnsafeComponents(name);
-    if (name[0] == '\0') return PathResult::Skip;
+    if (!MakeSafeName(name)) return PathResult::Skip;
 
     const size_t dirLen = strlen(e.outputPath);
     const size_t nameLen = strlen(name);
     if (dirLen + nameLen > kMaxText) return PathResult::TooLong;
-    memcpy(out, e.outputPath, dirLen);
-    memcpy(out + dirLen, name, nameLen + 1);
+    memcpy(target->path, e.outputPath, dirLen);
+    memcpy(target->path + dirLen, name, nameLen + 1);
+    const char* slash = strrchr(name, '\\');
+    const size_t leafAt = slash ? static_cast<size_t>(slash - name) + 1 : 0;
+    CopyPart(name, 0, leafAt, target->relativeDir);
+    CopyText(target->leaf, kPathField, name + leafAt);
     return PathResult::Ok;
 }
 
-// True when the last component has a base name (directory entries and names
-// like ".profile" have none).
-bool HasBaseName(const char* path) {
-    char drive[kPathField], dir[kPathField], base[kPathField], ext[kPathField];
-    SplitPath(path, drive, dir, base, ext);
-    return base[0] != '\0';
-}
+// A directory descriptor released on every exit path.
+struct DirectoryHandle {
+    int fd = -1;
+    DirectoryHandle() = default;
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+    ~DirectoryHandle() {
+        if (fd >= 0) platform::FileClose(fd);
+    }
+};
 
 void ReportProgress(uint32_t written, uint32_t total) {
     EngineState& e = engine();
@@ -154,8 +126,8 @@ void StoredCopy(bool decrypt, int64_t dataStart) {
         }
         n = static_cast<uint32_t>(got);
         if (decrypt) DecryptBuffer(e.cipher, buffer, n);
-        s.crc = CrcUpdate(s.crc, buffer, n);
-        if (platform::FileWrite(s.outHandle, buffer, n) != static_cast<int32_t>(n)) SetStatus(VX_FILE_ERROR);
+        const uint16_t result = SinkOutput(buffer, n, VX_FILE_ERROR);
+        if (result != VX_OK) SetStatus(result);
         s.written += n;
         remaining -= n;
         ReportProgress(s.written, s.current.uncompressedSize);
@@ -202,9 +174,75 @@ bool ReadLocalHeader(int fd, const CentralFields& entry, char* name) {
     return platform::FileSeek(fd, local.extraLength, SEEK_CUR) >= 0;
 }
 
-void DeleteOutput(const char* path) { platform::FileRemove(path); }
+// The output side of one entry: the directory it is created in (opened
+// level by level, never through a link) and the file itself.  Unless kept,
+// a created file is removed again.
+struct OutputFile {
+    DirectoryHandle opened;  // when the directory had to be opened (and made) here
+    int dirFd = -1;
+    const OutputTarget& target;
+    bool created = false;
+    bool keep = false;
+    explicit OutputFile(const OutputTarget& t) : target(t) {}
+    ~OutputFile() {
+        StreamState& s = engine().stream;
+        if (s.outHandle >= 0) platform::FileClose(s.outHandle);
+        s.outHandle = -1;
+        if (created && !keep) platform::RemoveFileAt(dirFd, target.leaf);
+    }
+    // knownDir: the entry's directory when it is open already, else -1.
+    bool Create(int knownDir, int archive) {
+        platform::OutputFailure why;
+        dirFd = knownDir;
+        if (dirFd < 0) {
+            opened.fd = platform::OpenOutputDirectory(engine().outputPath, target.relativeDir, OptionsOn(arUsePaths), &why);
+            dirFd = opened.fd;
+        }
+        if (dirFd < 0) return false;
+        StreamState& s = engine().stream;
+        s.outHandle = platform::CreateOutputFileAt(dirFd, target.leaf, archive, &why);
+        created = s.outHandle >= 0;
+        return created;
+    }
+    // Time and attributes go through the open descriptor, never a path.
+    void Finish(uint16_t date, uint16_t time, uint32_t attributes) {
+        StreamState& s = engine().stream;
+        FILETIME local, utc;
+        if (platform::DosDateTimeToFileTime(date, time, &local) && platform::LocalFileTimeToFileTime(&local, &utc))
+            platform::SetFileTime(s.outHandle, nullptr, nullptr, &utc);
+        platform::SetFileAttributesOf(s.outHandle, attributes);
+        keep = true;
+    }
+};
 
-void ExtractEntry(const ZipFileEntry& node, const char* outputPath) {
+// Local records and data of the listed entries must not overlap: several
+// central entries sharing one record would write its data again and again.
+// Each span runs from the local header to the end of the entry's data.
+bool EntriesOverlap(const ZipFileList& list) {
+    struct Span {
+        uint64_t begin, end;
+    };
+    std::vector<Span> spans;
+    const int archive = engine().archive.handle;
+    const int64_t savedPos = platform::FileTell(archive);
+    for (const ZipFileEntry* node = list.first; node; node = node->next) {
+        uint64_t headerLength = kLocalHeaderSize;
+        LocalFields local;
+        if (platform::FileSeek(archive, static_cast<int64_t>(node->localHeaderOffset) + 4, SEEK_SET) >= 0 &&
+            platform::FileRead(archive, &local, sizeof local) == static_cast<int32_t>(sizeof local))
+            headerLength += local.nameLength + local.extraLength;
+        spans.push_back({node->localHeaderOffset, node->localHeaderOffset + headerLength + node->compressedSize});
+    }
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    const bool overlap = std::adjacent_find(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+                                                 return b.begin < a.end;
+                                             }) != spans.end();
+    platform::FileSeek(archive, savedPos, SEEK_SET);
+    return overlap;
+}
+
+// knownDir: the entry's output directory when it is open already, else -1.
+void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target, int knownDir) {
     EngineState& e = engine();
     StreamState& s = e.stream;
     SetStatus(VX_OK);
@@ -248,21 +286,18 @@ void ExtractEntry(const ZipFileEntry& node, const char* outputPath) {
     }
     const int64_t dataStart = platform::FileTell(archive);
 
-    s.outHandle = CreateOutputFile(outputPath);
-    if (s.outHandle < 0) {
+    OutputFile output(target);
+    if (!s.checkOnly && !output.Create(knownDir, archive)) {
         SetStatus(VX_CANNOT_CREATE_OUTPUT);
         platform::FileSeek(archive, savedPos, SEEK_SET);
         return;
     }
 
     if (encrypted) {
-        for (char* p = localName; *p; ++p)
-            if (*p == '/') *p = '\\';
+        ToWorkingSeparatorsInPlace(localName);
         SetStatus(VX_OK);
         if (!AcceptPassword(localName)) {
             SetStatus(VX_CANNOT_DECRYPT);
-            platform::FileClose(s.outHandle);
-            DeleteOutput(outputPath);
             return;
         }
         // The bytes already read behind the header are decrypted as they are
@@ -273,14 +308,7 @@ void ExtractEntry(const ZipFileEntry& node, const char* outputPath) {
 
     SetStatus(VX_OK);
     Decode(encrypted, dataStart);
-
-    platform::FileSeek(s.outHandle, 0, SEEK_SET);
-    platform::FileClose(s.outHandle);
-    s.outHandle = -1;
-    if (Status() != 0) {
-        DeleteOutput(outputPath);
-        return;
-    }
+    if (Status() != 0) return;
 
     if (platform::FileSeek(archive, savedPos, SEEK_SET) < 0)
         SetStatus(VX_FILE_ERROR);
@@ -288,65 +316,77 @@ void ExtractEntry(const ZipFileEntry& node, const char* outputPath) {
         SetStatus(VX_CRC_MISMATCH);
 
     // A file that failed the CRC check is kept and dated like any other.
-    SetDosDateTimeByPath(outputPath, entry.date, entry.time);
-    SetAttributes(outputPath, entry.externalAttributes);
+    if (!s.checkOnly) output.Finish(entry.date, entry.time, entry.externalAttributes);
 }
 
 void ExtractList(const ZipFileList& list) {
     EngineState& e = engine();
     SetStatus(VX_OK);
+    if (EntriesOverlap(list)) {
+        SetStatus(VX_BAD_DATA);
+        return;
+    }
+    const bool checkOnly = e.stream.checkOnly;
+    DirectoryHandle dir;
+    char dirName[kPathField] = {};
     for (const ZipFileEntry* node = list.first; node && Status() == 0; node = node->next) {
         if (!node->selected) continue;
-        char outputPath[kPathField];
-        PathResult path = MakeOutputPath(node->name, outputPath);
+        // A name cut to fit could stand for another entry's name.
+        if (EntryNameWasCut(*node)) {
+            SetStatus(VX_CANNOT_CREATE_OUTPUT);
+            break;
+        }
+        OutputTarget target;
+        PathResult path = MakeOutputPath(node->name, &target);
         if (path == PathResult::Skip) continue;
         if (path == PathResult::TooLong) {
             SetStatus(VX_CANNOT_CREATE_OUTPUT);
             break;
         }
-        if (!HasBaseName(outputPath)) continue;
+        if (checkOnly) {
+            ExtractEntry(*node, target, -1);
+            continue;
+        }
 
         if (e.fileNameProc) {
             char text[kPathField];
             text[0] = '\\';
             CopyText(text + 1, kPathField - 1, node->name);
-            e.fileNameProc.proc(e.fileNameProc.hostWord, text, outputPath);
+            e.fileNameProc.proc(e.fileNameProc.hostWord, text, target.path);
+        }
+
+        // What is there already, seen without following links: a link at a
+        // directory level refuses the entry, and the archive itself is never
+        // an output file.  Nothing is asked about a refused entry.
+        // Entries of one directory follow each other: the directory found
+        // for the last one is held open and used again.
+        if (dir.fd < 0 || strcmp(dirName, target.relativeDir) != 0) {
+            platform::OutputFailure why;
+            if (dir.fd >= 0) platform::FileClose(dir.fd);
+            dir.fd = platform::OpenOutputDirectory(e.outputPath, target.relativeDir, false, &why);
+            CopyText(dirName, kPathField, target.relativeDir);
+            if (dir.fd < 0 && why == platform::OutputFailure::Link) {
+                SetStatus(VX_CANNOT_CREATE_OUTPUT);
+                break;
+            }
+        }
+        if (platform::IsSameFileAt(dir.fd, target.leaf, e.archive.handle)) {
+            SetStatus(VX_CANNOT_CREATE_OUTPUT);
+            break;
         }
         if (e.overwriteCheck) {
-            int answer = e.overwriteCheck(*node, outputPath);
+            int answer = e.overwriteCheck(*node, target.path, dir.fd, target.leaf);
             if (answer == 1) continue;
             if (answer == 2) {
                 SetStatus(VX_CANCELLED);
                 break;
             }
         }
-        if (Status() == 0) ExtractEntry(*node, outputPath);
+        if (Status() == 0) ExtractEntry(*node, target, dir.fd);
     }
 }
 
-}  // namespace
-
-bool BuildOutputPath(const char* storedName, char* out) {
-    out[0] = '\0';
-    return MakeOutputPath(storedName, out) != PathResult::TooLong;
-}
-
-int OverwriteCheck(const ZipFileEntry& entry, const char* outputPath) {
-    EngineState& e = engine();
-    WIN32_FIND_DATAA existing{};
-    platform::FindHandle h = platform::FindFirstFileA(outputPath, &existing);
-    if (h == platform::kInvalidFind) return 0;
-    platform::FindClose(h);
-    if (!e.okToReplaceProc) return 0;
-
-    WIN32_FIND_DATAA archived{};
-    FindDataFromEntry(entry, &archived);
-    int answer = e.okToReplaceProc.proc(e.okToReplaceProc.hostWord, &existing, &archived);
-    if (answer == 0) MakeWritable(outputPath);
-    return answer;
-}
-
-void ExtractEntries(FileMaskList* masks) {
+void RunExtraction(FileMaskList* masks) {
     EngineState& e = engine();
     ZipFileList list;
     InitZipFileList(&list);
@@ -357,6 +397,40 @@ void ExtractEntries(FileMaskList* masks) {
     e.options = saved;
     if (Status() == 0) ExtractList(list);
     DoneZipFileList(&list);
+}
+
+}  // namespace
+
+bool BuildOutputPath(const char* storedName, char* out) {
+    out[0] = '\0';
+    OutputTarget target;
+    const PathResult result = MakeOutputPath(storedName, &target);
+    if (result == PathResult::Ok) CopyText(out, kPathField, target.path);
+    return result != PathResult::TooLong;
+}
+
+int OverwriteCheck(const ZipFileEntry& entry, const char* /*outputPath*/, int dirFd, const char* leaf) {
+    EngineState& e = engine();
+    // A link counts as an existing file, dangling or not.
+    WIN32_FIND_DATAA existing{};
+    if (!platform::FindOutputFile(dirFd, leaf, &existing)) return 0;
+    if (!e.okToReplaceProc) return 0;
+
+    WIN32_FIND_DATAA archived{};
+    FindDataFromEntry(entry, &archived);
+    int answer = e.okToReplaceProc.proc(e.okToReplaceProc.hostWord, &existing, &archived);
+    // A link is replaced, not written through, so it needs no change.
+    if (answer == 0) platform::MakeWritableAt(dirFd, leaf);
+    return answer;
+}
+
+void ExtractEntries(FileMaskList* masks) { RunExtraction(masks); }
+
+void CheckEntries(FileMaskList* masks) {
+    StreamState& s = engine().stream;
+    s.checkOnly = true;
+    RunExtraction(masks);
+    s.checkOnly = false;
 }
 
 }  // namespace vardex

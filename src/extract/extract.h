@@ -10,12 +10,18 @@ namespace vardex {
 
 // ExtractFileMaskListZip: the outcome is the status code.
 void ExtractEntries(FileMaskList* masks);
+// Decodes the selected entries as extraction would and checks their CRCs,
+// writing nothing anywhere (no file, no directory); the outcome is the
+// status code.  A password accepted here stays for a following extraction.
+void CheckEntries(FileMaskList* masks);
 
 // The overwrite check (installed into engine().overwriteCheck by the first
 // InitZipFile): asks OkToReplaceProc about an existing output file.  Answer
 // 0 replace, 1 skip the entry, 2 stop, other: replace without touching the
-// file's attributes.
-int OverwriteCheck(const ZipFileEntry& entry, const char* outputPath);
+// file's attributes.  The file is looked up as `leaf` in the open output
+// directory `dirFd` (-1 when that does not exist yet), without following
+// a link.
+int OverwriteCheck(const ZipFileEntry& entry, const char* outputPath, int dirFd, const char* leaf);
 
 // Builds the output path for a stored name (the output directory followed by
 // the name as the options and the relative path shape it) into out[kPathField].

@@ -75,11 +75,6 @@ int NextByte(bool decrypt) {
     return b;
 }
 
-bool WriteOut(const uint8_t* data, uint32_t n) {
-    if (n == 0) return true;
-    return platform::FileWrite(engine().stream.outHandle, data, n) == static_cast<int32_t>(n);
-}
-
 }  // namespace
 
 void ResetStream(StreamState& s, const CentralFields& entry) {
@@ -93,6 +88,19 @@ void ResetStream(StreamState& s, const CentralFields& entry) {
     s.written = 0;
     s.outCount = 0;
     s.crc = 0xFFFFFFFFu;
+    s.sunk = 0;
+}
+
+uint16_t SinkOutput(const uint8_t* data, uint32_t n, uint16_t writeFailure) {
+    StreamState& s = engine().stream;
+    if (n == 0) return VX_OK;
+    // More data than the entry declares is damaged data or a bomb: nothing
+    // past the declared size is ever written.
+    if (s.sunk + n > s.current.uncompressedSize) return VX_BAD_DATA;
+    s.sunk += n;
+    s.crc = CrcUpdate(s.crc, data, n);
+    if (s.checkOnly) return VX_OK;
+    return platform::FileWrite(s.outHandle, data, n) == static_cast<int32_t>(n) ? VX_OK : writeFailure;
 }
 
 int ReadByte() { return NextByte(true); }
@@ -114,11 +122,10 @@ void PutByte(uint8_t b) {
 void FlushOutput() {
     StreamState& s = engine().stream;
     uint32_t n = s.outCount > 0 ? static_cast<uint32_t>(s.outCount) : 0;
-    s.crc = CrcUpdate(s.crc, s.outBuf, n);
-    bool ok = WriteOut(s.outBuf, n);
+    const uint16_t result = SinkOutput(s.outBuf, n, VX_FILE_ERROR);
     s.outCount = 0;
-    SetStatus(ok ? VX_OK : VX_FILE_ERROR);
-    if (!ok) {
+    SetStatus(result);
+    if (result != VX_OK) {
         s.toRead = 0;
         return;
     }
@@ -132,11 +139,12 @@ void FlushOutput() {
 
 namespace {
 // Adds n bytes to the CRC, writes and counts them, and reports progress;
-// a failed write leaves writeFailure (the two writers report it differently).
+// a failed write leaves writeFailure (the two writers report it differently),
+// data beyond the declared size VX_BAD_DATA.
 void WriteCounted(const uint8_t* data, uint32_t n, uint16_t writeFailure) {
     StreamState& s = engine().stream;
-    s.crc = CrcUpdate(s.crc, data, n);
-    if (!WriteOut(data, n)) SetStatus(writeFailure);
+    const uint16_t result = SinkOutput(data, n, writeFailure);
+    if (result != VX_OK) SetStatus(result);
     s.written += n;
     if (Status() == 0 && !ReportProgress(PercentOf(s.written, s.current.uncompressedSize, n)))
         SetStatus(VX_CANCELLED);

@@ -31,6 +31,8 @@ struct StreamState {
     int16_t outCount = 0;
     uint32_t written = 0;            // bytes produced for this entry
     uint32_t crc = 0xFFFFFFFFu;
+    uint64_t sunk = 0;               // bytes that reached the sink
+    bool checkOnly = false;          // the sink keeps the CRC and writes nothing
 };
 
 // Resets the per-entry fields for an entry (buffers and handles are kept).
@@ -42,6 +44,10 @@ int ReadByte();
 void ReadBytePlain();
 // One output byte into the 8,192-byte buffer (Unreduce); flushes when full.
 void PutByte(uint8_t b);
+// The one way decoded bytes leave a decoder: never past the entry's declared
+// uncompressed size (VX_BAD_DATA, nothing of the block written), added to
+// the CRC, written unless only checking.  0, VX_BAD_DATA or writeFailure.
+uint16_t SinkOutput(const uint8_t* data, uint32_t n, uint16_t writeFailure);
 // Writes the output buffer.
 void FlushOutput();
 // Writes n bytes of a decoder's own window (Unshrink, Explode).

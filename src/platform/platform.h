@@ -54,6 +54,44 @@ bool MakeDirectory(const char* path);
 // The C runtime's access test: true when the path exists (file or directory).
 bool PathExists(const char* path);
 
+// ---------------------------------------------------------------------------
+// Output files below a directory the caller chose.  The base directory is
+// taken as given (a link there is the caller's choice); below it every level
+// must be a real directory, and the file itself is never reached through a
+// link.  Nothing here ever creates a link.
+// ---------------------------------------------------------------------------
+enum class OutputFailure {
+    None,
+    Missing,      // a level does not exist (and was not to be created)
+    Link,         // a level below the base, or the file, is a link or not a directory
+    TheArchive,   // the file is the one the protected descriptor holds open
+    CannotCreate, // the system refused (permissions, a directory in the way, ...)
+};
+
+// Opens the directory `relativeDir` (engine separators, may be empty) below
+// `base` (empty: the current directory).  With `create`, missing levels are
+// made, those of the base included.  Returns a directory descriptor or -1.
+int OpenOutputDirectory(const char* base, const char* relativeDir, bool create, OutputFailure* why);
+// Whether the entry `leaf` in the directory exists, without following a link
+// (a dangling link exists).  Fills the record as FindFirstFileA does.
+bool FindOutputFile(int dirFd, const char* leaf, WIN32_FIND_DATAA* data);
+// Whether `leaf` in the directory is a link.
+bool IsLinkAt(int dirFd, const char* leaf);
+// Creates `leaf` in the directory as a new regular file, read-write.  An
+// existing regular file with no other names is truncated in place; a link,
+// or a file that has other names (hard links), is removed first, so that
+// nothing it points to is changed.  A file that is the one `protectFd` holds
+// open is never touched (TheArchive).  Returns the descriptor or -1.
+int CreateOutputFileAt(int dirFd, const char* leaf, int protectFd, OutputFailure* why);
+bool RemoveFileAt(int dirFd, const char* leaf);
+// Whether `leaf` in the directory (not following a link) is the file `fd` holds.
+bool IsSameFileAt(int dirFd, const char* leaf, int fd);
+// Clears the read-only state of `leaf` when it is a regular file (never
+// through a link).
+bool MakeWritableAt(int dirFd, const char* leaf);
+// Attributes through an open descriptor (read-only clears the write bits).
+bool SetFileAttributesOf(int fd, uint32_t attributes);
+
 // Lets the file be run as a program (a self-extractor); no change elsewhere.
 bool MarkExecutable(const char* path);
 

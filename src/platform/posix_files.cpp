@@ -29,6 +29,12 @@ bool RefusedAsReadOnly(const char* native) {
     errno = EACCES;
     return true;
 }
+
+bool RefusedAsReadOnly(const struct stat& st) {
+    if (!g_enforceReadOnly || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return false;
+    errno = EACCES;
+    return true;
+}
 }  // namespace posix
 
 std::string NativePath(const char* enginePath) {

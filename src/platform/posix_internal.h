@@ -24,6 +24,8 @@ constexpr uint32_t kErrorInvalidParameter = 87;
 // True when the read-only test hook is set and the existing file at the
 // native path lacks its owner's write permission (errno is then EACCES).
 bool RefusedAsReadOnly(const char* native);
+// The same for a file already looked at (a regular file the owner may not write).
+bool RefusedAsReadOnly(const struct stat& st);
 
 // FILETIME (100 ns since 1601-01-01 UTC) <-> POSIX seconds and nanoseconds.
 FILETIME ToFileTime(const struct timespec& ts);

@@ -9,6 +9,7 @@
 
 #include "api/engine.h"
 #include "api/masks.h"
+#include "api/names.h"
 #include "api/paths.h"
 #include "archive/archive.h"
 #include "archive/records.h"
@@ -28,18 +29,14 @@ constexpr int64_t kMaxSourceSize = 0xFFFFFFFFll;
 
 void Fail(uint16_t status) { SetStatus(status); }
 
-// A node names a file unless its file-name part is empty or starts with '*'.
-bool NamesFile(const FileMask* node) { return node->name[0] != '\0' && node->name[0] != '*'; }
-
-// dir + name + ("." + ext when ext is not empty)
-void GivenPath(const FileMask* node, char* out) {
-    CopyText(out, kPathField, node->dir ? node->dir : "");
-    AppendText(out, kPathField, node->name);
-    if (node->ext[0] != '\0') {
-        AppendText(out, kPathField, ".");
-        AppendText(out, kPathField, node->ext);
-    }
+// A node names a file unless it names nothing (a directory alone) or its
+// file-name part starts with '*'.  A dot-file (".gitignore") has only an
+// extension and is a file like any other.
+bool NamesFile(const FileMask* node) {
+    return (node->name[0] != '\0' || node->ext[0] != '\0') && node->name[0] != '*';
 }
+
+void GivenPath(const FileMask* node, char* out) { MaskText(node, out); }
 
 // The path the named file is read from: the input path in front unless
 // arNoInputPath is on.
@@ -81,10 +78,7 @@ void BuildNamedList(const FileMaskList* masks, FileMaskList* named) {
     for (const FileMask* node = masks->first; node; node = node->next) {
         if (!NamesFile(node)) continue;
         char text[kPathField];
-        AddSeparator(node->dir ? node->dir : "", text);
-        AppendText(text, sizeof text, node->name);
-        AppendText(text, sizeof text, ".");
-        AppendText(text, sizeof text, node->ext);
+        MaskText(node, text);
         if (!AppendFileMask(text, named)) {
             Fail(VX_OUT_OF_MEMORY);
             return;
@@ -218,16 +212,7 @@ void MakeStoredName(const char* path, char* out) {
     AppendText(s, sizeof s, name);
     AppendText(s, sizeof s, ext);
 
-    if (s[0] == '\\' && s[1] == '\\') {
-        // \\server\share\rest: the server and share go.
-        const char* first = strchr(s + 2, '\\');
-        const char* second = first ? strchr(first + 1, '\\') : nullptr;
-        char rest[kPathField];
-        CopyText(rest, sizeof rest, second ? second : first ? "" : s + 2);
-        CopyText(s, sizeof s, rest[0] == '\\' ? rest + 1 : rest);
-    } else if (s[0] == '\\') {
-        memmove(s, s + 1, strlen(s));
-    }
+    StripNamePrefix(s);
 
     if (OptionsOn(arNoInputPath)) {
         SplitPath(s, nullptr, nullptr, name, ext);
@@ -245,35 +230,10 @@ void MakeStoredName(const char* path, char* out) {
 }
 
 void CleanStoredName(const char* name, char* out) {
-    // Component by component: a drive in front, empty, "." and ".."
-    // components are dropped, so that the name can neither be absolute nor
-    // climb out of the directory it is extracted into.
-    size_t o = 0;
-    out[0] = '\0';
-    bool first = true;
-    for (const char* p = name; *p;) {
-        const char* end = p;
-        while (*end && *end != '\\' && *end != '/') ++end;
-        const size_t length = static_cast<size_t>(end - p);
-        const char* part = p;
-        size_t partLength = length;
-        if (first && partLength >= 2 && part[1] == ':' &&
-            ((part[0] >= 'A' && part[0] <= 'Z') || (part[0] >= 'a' && part[0] <= 'z'))) {
-            part += 2;
-            partLength -= 2;
-        }
-        const bool dots = (partLength == 1 && part[0] == '.') || (partLength == 2 && part[0] == '.' && part[1] == '.');
-        if (partLength > 0 && !dots && o + partLength + 1 < kPathField) {
-            if (o > 0) out[o++] = '\\';
-            memcpy(out + o, part, partLength);
-            o += partLength;
-            out[o] = '\0';
-            first = false;
-        } else if (partLength > 0 && !dots) {
-            break;
-        }
-        p = *end ? end + 1 : end;
-    }
+    // The same safe form extraction gives a name, so that an entry is
+    // stored, listed and extracted under one name.
+    CopyText(out, kPathField, name);
+    MakeSafeName(out);
 }
 
 void EntryNameFor(const char* givenPath, char* out) {

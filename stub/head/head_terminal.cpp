@@ -5,10 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
+#include "extract/extract.h"
 #include "status_text.h"
 
 #include "vardex32.h"
@@ -90,22 +89,15 @@ void PrintEntries() {
     DoneZipFileList(&list);
 }
 
-// Extracts every entry into a private scratch directory first, so that a
-// damaged entry stops the run before anything reaches the destination.  The
-// password accepted here stays in the engine for the real pass.
+// Decodes every entry and checks its CRC without writing anything anywhere,
+// so that a damaged entry stops the run before anything reaches the
+// destination and no plaintext ever lands outside it.  The password
+// accepted here stays in the engine for the real pass.
 bool TestPass() {
-    char temp[MAX_PATH];
-    if (!vardex::platform::GetTempPathA(sizeof temp, temp)) return false;
-    std::string scratch = vardex::platform::NativePath(temp) + "vardex-sfx-check-" +
-                          std::to_string(std::filesystem::file_time_type::clock::now().time_since_epoch().count());
-    std::error_code ec;
-    if (!std::filesystem::create_directory(scratch, ec)) return false;
-    SetOutputPath(vardex::platform::EnginePath(scratch.c_str()).c_str());
     FileMaskList all;
     InitFileMaskList(&all);
-    ExtractFileMaskListZip(&all);
+    vardex::CheckEntries(&all);
     const uint16_t status = GetArchiveStatus();
-    std::filesystem::remove_all(scratch, ec);
     if (status != 0) {
         fprintf(stderr, "the archive cannot be extracted: %s (status %u); nothing was extracted\n",
                 cli::StatusText(status), status);

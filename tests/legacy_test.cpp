@@ -531,19 +531,31 @@ struct ArchiveEntry {
     int64_t dataOffset;
 };
 
+// Reads past the end count as zero bytes, so a short or damaged fixture reads
+// as an archive without entries instead of reading out of bounds.
 uint32_t Le(const Bytes& b, size_t at, int n) {
     uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = (v << 8) | b[at + i];
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | (at + i < b.size() ? b[at + i] : 0);
     return v;
 }
 
+// The fixture archives come with the sources; a missing one is a failure of
+// its own, named, rather than an empty result the test misreads.
 std::vector<ArchiveEntry> ReadDirectory(const std::string& path) {
     Bytes zip = ReadFile(path);
+    if (zip.size() < 22) {
+        ADD_FAILURE() << "fixture missing or too short: " << path;
+        return {};
+    }
     size_t end = zip.size() - 22;
     while (end > 0 && Le(zip, end, 4) != 0x06054b50) --end;
     std::vector<ArchiveEntry> entries;
     size_t p = Le(zip, end + 16, 4);
     for (unsigned i = 0, n = Le(zip, end + 10, 2); i < n; ++i) {
+        if (p + 46 > zip.size()) {
+            ADD_FAILURE() << "central directory cut short: " << path;
+            break;
+        }
         ArchiveEntry e;
         e.flags = static_cast<uint16_t>(Le(zip, p + 8, 2));
         e.method = static_cast<uint16_t>(Le(zip, p + 10, 2));
@@ -551,9 +563,13 @@ std::vector<ArchiveEntry> ReadDirectory(const std::string& path) {
         e.csize = Le(zip, p + 20, 4);
         e.usize = Le(zip, p + 24, 4);
         unsigned nameLen = Le(zip, p + 28, 2);
-        e.name.assign(zip.begin() + p + 46, zip.begin() + p + 46 + nameLen);
         size_t local = Le(zip, p + 42, 4);
         e.dataOffset = local + 30 + Le(zip, local + 26, 2) + Le(zip, local + 28, 2);
+        if (p + 46 + nameLen > zip.size() || static_cast<size_t>(e.dataOffset) + e.csize > zip.size()) {
+            ADD_FAILURE() << "entry outside the file: " << path;
+            break;
+        }
+        e.name.assign(zip.begin() + p + 46, zip.begin() + p + 46 + nameLen);
         entries.push_back(e);
         p += 46 + nameLen + Le(zip, p + 30, 2) + Le(zip, p + 32, 2);
     }
@@ -722,7 +738,9 @@ TEST(LegacyArchives, DamagedDataEndsAsCrcMismatchAndTheNextEntryIsNotTouched) {
     const std::string dir = FixturesDir() + "/legacy/";
     for (const char* name : {"shrink.zip", "reduce2.zip", "implode_8k_lit.zip"}) {
         Bytes zip = ReadFile(dir + name);
-        ArchiveEntry e = ReadDirectory(dir + name)[0];
+        std::vector<ArchiveEntry> found = ReadDirectory(dir + name);
+        ASSERT_FALSE(found.empty()) << name;
+        ArchiveEntry e = found[0];
         Bytes data(zip.begin() + e.dataOffset, zip.begin() + e.dataOffset + e.csize / 2);
         std::vector<Rewrapped> entries = {{"cut.bin", e.flags, e.method, e.crc, e.usize, data},
                                           {"after.txt", 0, 0, 0x00000000u, 0, {}}};

@@ -192,6 +192,35 @@ void Decode(bool encrypted, int64_t dataStart) {
     }
 }
 
+// An entry made on Unix carries the file's mode in the high word of its
+// external attributes; a regular file gets its permission bits back (links
+// and devices are not made, so their modes mean nothing here).
+void RestoreUnixMode(const CentralFields& entry, const char* outputPath) {
+    const uint32_t mode = entry.externalAttributes >> 16;
+    const uint32_t type = mode & 0170000;
+    if ((entry.versionMadeBy >> 8) != platform::kHostUnix || mode == 0) return;
+    if (type != 0 && type != 0100000) return;
+    platform::SetFileModeFromEntry(outputPath, mode);
+}
+
+// A directory entry with paths on: the directory and the levels above it
+// are made under the output directory, so that empty directories survive.
+void MakeEntryDirectory(const char* outputPath) {
+    const size_t start = strlen(engine().outputPath);
+    char level[kPathField];
+    for (size_t i = start; outputPath[i] != '\0'; ++i) {
+        if (outputPath[i] != '\\' || i == 0) continue;
+        memcpy(level, outputPath, i);
+        level[i] = '\0';
+        const uint32_t attributes = platform::GetFileAttributesA(level);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if (!platform::MakeDirectory(level)) {
+            SetStatus(VX_CANNOT_CREATE_OUTPUT);
+            return;
+        }
+    }
+}
+
 // Reads the local header at the entry's offset and leaves the archive at the
 // start of the entry's data.  `name` receives the local header's name.
 bool ReadLocalHeader(int fd, const CentralFields& entry, char* name) {
@@ -290,6 +319,7 @@ void ExtractEntry(const ZipFileEntry& node, const char* outputPath) {
     // A file that failed the CRC check is kept and dated like any other.
     SetDosDateTimeByPath(outputPath, entry.date, entry.time);
     SetAttributes(outputPath, entry.externalAttributes);
+    RestoreUnixMode(entry, outputPath);
 }
 
 void ExtractList(const ZipFileList& list) {
@@ -303,6 +333,10 @@ void ExtractList(const ZipFileList& list) {
         if (path == PathResult::TooLong) {
             SetStatus(VX_CANNOT_CREATE_OUTPUT);
             break;
+        }
+        if (OptionsOn(arUsePaths) && IsSeparator(outputPath[strlen(outputPath) - 1])) {
+            MakeEntryDirectory(outputPath);
+            continue;
         }
         if (!HasBaseName(outputPath)) continue;
 

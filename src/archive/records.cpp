@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "api/engine.h"
 #include "api/paths.h"
@@ -134,22 +136,26 @@ uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** 
     if (position < 0 || length < 0) return VX_FILE_ERROR;
     if (position + fields->nameLength + fields->extraLength + fields->commentLength > length) return VX_BAD_DATA;
     // The name is decoded once the extra field is read: it may hold the
-    // name's Unicode form.  Both are read whole, kept or not.
-    uint8_t* stored = nullptr;
+    // name's Unicode form.  Both are read whole; the working copies are the
+    // reader's own, and only a kept extra field becomes the entry's block.
+    const bool keepExtra = OptionsOn(arKeepExtraFields);
+    std::unique_ptr<uint8_t[]> stored(new (std::nothrow) uint8_t[fields->nameLength + 1u]);
+    if (!stored) return VX_OUT_OF_MEMORY;
+    if (!ReadExactly(fd, stored.get(), fields->nameLength)) return VX_FILE_ERROR;
+    std::unique_ptr<uint8_t[]> scratch;
     uint8_t* fieldBlock = nullptr;
-    uint16_t status = ReadOrSkipBlock(fd, fields->nameLength, true, &stored);
-    if (status == 0) status = ReadOrSkipBlock(fd, fields->extraLength, true, &fieldBlock);
-    if (status != 0) {
-        free(stored);
-        return status;
+    if (keepExtra) {
+        const uint16_t status = ReadOrSkipBlock(fd, fields->extraLength, true, extra);
+        if (status != 0) return status;
+        fieldBlock = *extra;
+    } else if (fields->extraLength != 0) {
+        scratch.reset(new (std::nothrow) uint8_t[fields->extraLength]);
+        if (!scratch) return VX_OUT_OF_MEMORY;
+        if (!ReadExactly(fd, scratch.get(), fields->extraLength)) return VX_FILE_ERROR;
+        fieldBlock = scratch.get();
     }
-    DecodeCentralName(fields, stored, fieldBlock, name);
-    free(stored);
-    if (OptionsOn(arKeepExtraFields))
-        *extra = fieldBlock;
-    else
-        free(fieldBlock);
-    status = ReadOrSkipBlock(fd, fields->commentLength, OptionsOn(arKeepComments), comment);
+    DecodeCentralName(fields, stored.get(), fieldBlock, name);
+    const uint16_t status = ReadOrSkipBlock(fd, fields->commentLength, OptionsOn(arKeepComments), comment);
     if (status != 0) {
         free(*extra);
         *extra = nullptr;

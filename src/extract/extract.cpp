@@ -155,7 +155,8 @@ void StoredCopy(bool decrypt, int64_t dataStart) {
         n = static_cast<uint32_t>(got);
         if (decrypt) DecryptBuffer(e.cipher, buffer, n);
         s.crc = CrcUpdate(s.crc, buffer, n);
-        if (platform::FileWrite(s.outHandle, buffer, n) != static_cast<int32_t>(n)) SetStatus(VX_FILE_ERROR);
+        if (!s.testOnly && platform::FileWrite(s.outHandle, buffer, n) != static_cast<int32_t>(n))
+            SetStatus(VX_FILE_ERROR);
         s.written += n;
         remaining -= n;
         ReportProgress(s.written, s.current.uncompressedSize);
@@ -233,6 +234,31 @@ bool ReadLocalHeader(int fd, const CentralFields& entry, char* name) {
 
 void DeleteOutput(const char* path) { platform::FileRemove(path); }
 
+// The data of the entry decoded and checked against its CRC-32, nowhere
+// written: the password step, the decoder and the check of extraction.
+void TestEntry(bool encrypted, char* localName, int64_t dataStart, int64_t savedPos) {
+    StreamState& s = engine().stream;
+    const int archive = s.inHandle;
+    if (encrypted) {
+        for (char* p = localName; *p; ++p)
+            if (*p == '/') *p = '\\';
+        SetStatus(VX_OK);
+        if (!AcceptPassword(localName)) {
+            SetStatus(VX_CANNOT_DECRYPT);
+            return;
+        }
+        s.encrypted = 1;
+        s.pendingDecrypt = 1;
+    }
+    SetStatus(VX_OK);
+    Decode(encrypted, dataStart);
+    if (Status() != 0) return;
+    if (platform::FileSeek(archive, savedPos, SEEK_SET) < 0)
+        SetStatus(VX_FILE_ERROR);
+    else if (~s.crc != s.current.crc32)
+        SetStatus(VX_CRC_MISMATCH);
+}
+
 void ExtractEntry(const ZipFileEntry& node, const char* outputPath) {
     EngineState& e = engine();
     StreamState& s = e.stream;
@@ -277,6 +303,10 @@ void ExtractEntry(const ZipFileEntry& node, const char* outputPath) {
     }
     const int64_t dataStart = platform::FileTell(archive);
 
+    if (s.testOnly) {
+        TestEntry(encrypted, localName, dataStart, savedPos);
+        return;
+    }
     s.outHandle = CreateOutputFile(outputPath);
     if (s.outHandle < 0) {
         SetStatus(VX_CANNOT_CREATE_OUTPUT);
@@ -327,6 +357,20 @@ void ExtractList(const ZipFileList& list) {
     SetStatus(VX_OK);
     for (const ZipFileEntry* node = list.first; node && Status() == 0; node = node->next) {
         if (!node->selected) continue;
+        if (e.stream.testOnly) {
+            // Only the entry's name counts: no output path is formed.
+            if (node->name[0] == '\0' || IsSeparator(node->name[strlen(node->name) - 1]) ||
+                node->name[strlen(node->name) - 1] == '/')
+                continue;
+            if (e.fileNameProc) {
+                char text[kPathField];
+                text[0] = '\\';
+                CopyText(text + 1, kPathField - 1, node->name);
+                e.fileNameProc.proc(e.fileNameProc.hostWord, text, "");
+            }
+            ExtractEntry(*node, "");
+            continue;
+        }
         char outputPath[kPathField];
         PathResult path = MakeOutputPath(node->name, outputPath);
         if (path == PathResult::Skip) continue;
@@ -378,6 +422,13 @@ int OverwriteCheck(const ZipFileEntry& entry, const char* outputPath) {
     int answer = e.okToReplaceProc.proc(e.okToReplaceProc.hostWord, &existing, &archived);
     if (answer == 0) MakeWritable(outputPath);
     return answer;
+}
+
+void TestEntries(FileMaskList* masks) {
+    StreamState& s = engine().stream;
+    s.testOnly = true;
+    ExtractEntries(masks);
+    s.testOnly = false;
 }
 
 void ExtractEntries(FileMaskList* masks) {

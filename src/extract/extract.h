@@ -10,6 +10,9 @@ namespace vardex {
 
 // ExtractFileMaskListZip: the outcome is the status code.
 void ExtractEntries(FileMaskList* masks);
+// VxTestFileMaskListZip: extraction that decodes and checks every selected
+// entry but creates and writes nothing.
+void TestEntries(FileMaskList* masks);
 
 // The overwrite check (installed into engine().overwriteCheck by the first
 // InitZipFile): asks OkToReplaceProc about an existing output file.  Answer

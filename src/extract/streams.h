@@ -18,6 +18,7 @@ struct StreamState {
     CentralFields current{};         // the entry being extracted
     int inHandle = -1;               // the archive
     int outHandle = -1;              // the output file
+    bool testOnly = false;           // decode and check only: nothing is written
     uint8_t* inBuf = nullptr;        // 4,096 bytes, per entry
     int16_t inCount = 0;             // bytes placed by the last refill
     int16_t inPos = kInputBufferSize + 1;  // 1-based index of the next byte

@@ -16,6 +16,29 @@
  * Paths, masks, names and the password are limited to 255 characters; longer
  * arguments are cut, never copied past their fields.
  *
+ * What a host must know:
+ *  - One engine per process.  The library keeps one process-wide state (the
+ *    status, options, paths, password, callbacks and the one open archive);
+ *    call it from one thread at a time, one operation at a time.
+ *  - InitZipFile resets the callback registrations, the password, the level,
+ *    the descriptor and the base path: register callbacks and make settings
+ *    after it, before the operation.  Options, the input and output paths
+ *    outlast it.
+ *  - An encrypted entry is first tried with the password set by SetCryptKey;
+ *    then SetCryptKeyProc is asked, and asked again after each password that
+ *    does not fit, until it answers 0 (the entry then fails with 9961).
+ *  - Extraction writes below the output directory, which must exist (with
+ *    arUsePaths the directories below it are created).  The first entry that
+ *    fails ends the call; the host may start another for the entries after it.
+ *  - On POSIX, names are UTF-8: new names outside ASCII are stored as UTF-8
+ *    with flag bit 11, and entries made on Unix keep and restore the file's
+ *    permission bits (never setuid, setgid or sticky).
+ *  - Extensions beyond this contract (version, status words, testing without
+ *    writing) are declared in vardex32x.h, each with the Vx prefix.
+ *
+ * Build against the installed library with pkg-config (vardex32) or CMake
+ * (find_package(Vardex32), target Vardex32::vardex32).
+ *
  * Usable from C and C++.
  */
 #ifndef VARDEX32_H

@@ -239,7 +239,8 @@ bool Exists(const std::string& path) {
 int RunAdd(int argc, char** argv) {
     AddOptions o;
     if (const int rc = ParseAdd(argc, argv, &o); rc != 0) return rc;
-    if (o.password && o.passwordText.empty() && !AskPassword(&o.passwordText)) return 1;
+    if (o.password && o.passwordText.empty() && !AskPassword(&o.passwordText))
+        return Interrupted() ? InterruptedExitStatus() : 1;
 
     std::vector<std::string> files;
     int leftOut = 0;
@@ -381,11 +382,26 @@ int RunDelete(int argc, char** argv) {
                 VX_NOTHING_SELECTED);
         exitStatus = 1;
     }
+    // Suspect names are checked one by one against the library's own
+    // selection; an entry that cannot be named alone is kept.
+    const std::vector<bool> ambiguous = AmbiguousNames(entries);
     std::vector<std::string> names;
-    for (size_t i : selected) names.push_back(entries[i].name);
+    for (size_t i : selected) {
+        const std::string& name = entries[i].name;
+        uint16_t ignored = 0;
+        if (!ambiguous[i] || LibrarySelection({name}, &ignored).size() == 1) {
+            names.push_back(name);
+            continue;
+        }
+        fprintf(stderr,
+                "vardex: delete: %s: not deleted (another entry's name differs from it only in case or by "
+                "wildcard characters)\n",
+                Printable(name).c_str());
+        exitStatus = 1;
+    }
     uint16_t status = 0;
     if (!names.empty() && LibrarySelection(names, &status).size() != names.size()) {
-        // Some name stands for more than its entry: keep only the exact ones.
+        // The check above missed a case: keep only the names that stand alone.
         std::vector<std::string> exact;
         for (const std::string& name : names) {
             if (LibrarySelection({name}, &status).size() == 1) {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -290,7 +291,9 @@ void RunPending(const std::vector<EntryInfo>& entries, std::vector<size_t> pendi
         const uint16_t status = GetArchiveStatus();
         FlushPendingLine();
         ClearBar();
-        if (status == 0 || status == VX_NOTHING_SELECTED) return;
+        // Exact names that select nothing are entries the library cannot
+        // name: each is reported, never passed over in silence.
+        if (status == 0 || (status == VX_NOTHING_SELECTED && everything)) return;
         if (status == VX_CANCELLED || Interrupted()) {
             outcome->cancelled = true;
             return;
@@ -377,15 +380,25 @@ void RunSelected(const std::vector<EntryInfo>& entries, const std::vector<size_t
         RunPending(entries, selected, true, outcome);
         return;
     }
-    std::vector<std::string> names;
-    for (size_t i : selected) names.push_back(entries[i].name);
-    uint16_t status = 0;
-    if (LibrarySelection(names, &status).size() == names.size() && status == 0) {
-        RunPending(entries, selected, false, outcome);
-        return;
+    // Names that another entry's mask could also take, or that hold the
+    // masks' wildcards, are suspects; the others go in one call, checked.
+    const std::vector<bool> ambiguous = AmbiguousNames(entries);
+    std::vector<size_t> batch, singles;
+    for (size_t i : selected) (ambiguous[i] ? singles : batch).push_back(i);
+    if (!batch.empty()) {
+        std::vector<std::string> names;
+        for (size_t i : batch) names.push_back(entries[i].name);
+        uint16_t status = 0;
+        if (LibrarySelection(names, &status).size() == names.size() && status == 0) {
+            RunPending(entries, batch, false, outcome);
+        } else {
+            singles.insert(singles.end(), batch.begin(), batch.end());
+            std::sort(singles.begin(), singles.end());
+        }
     }
-    for (size_t i : selected) {
+    for (size_t i : singles) {
         if (outcome->cancelled) return;
+        uint16_t status = 0;
         const std::vector<std::string> chosen = LibrarySelection({entries[i].name}, &status);
         if (chosen.size() != 1 && !g_session.options->testing) {
             ExtractThroughScratch(entries, i, outcome);

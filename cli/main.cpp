@@ -84,8 +84,10 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    // Ctrl-C and SIGTERM cancel the running operation through its progress
-    // reports, so that it rolls back and removes what it had begun.
-    cli::CatchInterruptions();
+    // For the commands whose operations report progress, Ctrl-C and SIGTERM
+    // cancel the running operation through those reports, so that it rolls
+    // back and removes what it had begun.  The others end at once as usual.
+    if (command->run == cli::RunExtract || command->run == cli::RunTest || command->run == cli::RunAdd)
+        cli::CatchInterruptions();
     return command->run(argc - 1, argv + 1);
 }

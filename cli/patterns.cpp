@@ -128,6 +128,28 @@ std::vector<size_t> SelectEntries(const std::vector<EntryInfo>& entries, const s
     return selected;
 }
 
+std::string MaskKey(const std::string& name) {
+    std::string key = name;
+    for (size_t k = 0; k < key.size(); ++k) {
+        if (key[k] >= 'a' && key[k] <= 'z') key[k] = static_cast<char>(key[k] - 'a' + 'A');
+        if (key[k] == '\\') key[k] = '/';
+        if (static_cast<unsigned char>(key[k]) == 0xC3 && k + 1 < key.size() &&
+            (static_cast<unsigned char>(key[k + 1]) == 0xA4 || static_cast<unsigned char>(key[k + 1]) == 0xB6))
+            key[k + 1] = static_cast<char>(key[k + 1] - 0x20);
+    }
+    while (!key.empty() && key.back() == '.') key.pop_back();
+    return key;
+}
+
+std::vector<bool> AmbiguousNames(const std::vector<EntryInfo>& entries) {
+    std::unordered_map<std::string, int> keys;
+    for (const EntryInfo& e : entries) ++keys[MaskKey(e.name)];
+    std::vector<bool> ambiguous;
+    for (const EntryInfo& e : entries)
+        ambiguous.push_back(e.name.find_first_of("?*") != std::string::npos || keys[MaskKey(e.name)] > 1);
+    return ambiguous;
+}
+
 std::vector<std::string> LibrarySelection(const std::vector<std::string>& exactNames, uint16_t* status) {
     std::vector<std::string> names;
     MaskList masks;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "vardex32.h"
@@ -33,6 +34,15 @@ uint16_t ReadEntries(std::vector<EntryInfo>* entries);
 // *unmatched.
 std::vector<size_t> SelectEntries(const std::vector<EntryInfo>& entries, const std::vector<std::string>& patterns,
                                   bool ignoreCase, std::vector<std::string>* unmatched);
+
+// What the library's masks compare of a name: letters up-cased (ASCII, and
+// the two umlauts the masks know), a trailing dot counting as no extension.
+// Two entries with one key cannot be told apart by an exact-name mask.
+std::string MaskKey(const std::string& name);
+
+// Whether an exact-name mask for entries[i] may select other entries too:
+// its key is shared, or the name holds the masks' wildcards '?' or '*'.
+std::vector<bool> AmbiguousNames(const std::vector<EntryInfo>& entries);
 
 // The names the library's masks select when given these exact names (all
 // entries for none): a check that a mask list means exactly what it names.

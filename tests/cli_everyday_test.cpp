@@ -156,6 +156,7 @@ TEST_F(CliEveryday, GoesOnPastADamagedEntryAndTestNamesIt) {
     EXPECT_EQ(vxtest::ReadText(dir_ / "o/one.txt"), "first entry\n");
     EXPECT_EQ(vxtest::ReadText(dir_ / "o/three.txt"), "third entry\n");
 
+    const std::set<std::string> before = FilesUnder(dir_.path());
     EXPECT_EQ(Vardex("test bad.zip", dir_, &out, &err), 1);
     EXPECT_NE(err.find("two.txt: CRC-32 mismatch"), std::string::npos) << err;
     EXPECT_NE(out.find("three.txt"), std::string::npos) << out;
@@ -163,7 +164,7 @@ TEST_F(CliEveryday, GoesOnPastADamagedEntryAndTestNamesIt) {
     EXPECT_EQ(Vardex("test t.zip 'd/*'", dir_, &out, &err), 0) << err;
     EXPECT_NE(out.find("No errors detected"), std::string::npos) << out;
     // Testing writes nothing.
-    EXPECT_EQ(FilesUnder(dir_.path()).count("b.txt"), 0u);
+    EXPECT_EQ(FilesUnder(dir_.path()), before);
 }
 
 TEST_F(CliEveryday, VersionAndGroupedShortOptions) {

@@ -533,9 +533,11 @@ int Run(Options& o) {
     DoneZipFile();
 
     if (outcome.cancelled || Interrupted()) {
-        fprintf(stderr, "vardex: %s: %s\n", CommandName(),
-                Interrupted() ? "interrupted; the entry in progress was removed" : "cancelled");
-        return Interrupted() ? InterruptedExitStatus() : 1;
+        if (Interrupted()) {
+            fprintf(stderr, "vardex: %s: interrupted; the entry in progress was removed\n", CommandName());
+            return InterruptedExitStatus();
+        }
+        return ReportStatus(CommandName(), VX_CANCELLED);
     }
     size_t files = 0;
     for (size_t i : selected)

@@ -3,8 +3,8 @@
 // add creates the archive when it does not exist and otherwise updates it.
 // The library takes files, not directories, so directories named on the
 // command line are walked here and every regular file under them is named.
+#include <getopt.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,38 +15,47 @@
 #include <vector>
 
 #include "commands.h"
+#include "patterns.h"
 #include "status_text.h"
 #include "support.h"
+#include "terminal.h"
 #include "vardex32.h"
 
 namespace cli {
 
 const char kAddHelp[] =
-    "usage: vardex add ARCHIVE [--level 1-4] [--password [PW]] [--junk-paths]\n"
-    "                  [--relative BASE] [--overwrite] PATH...\n"
+    "usage: vardex add [OPTIONS] ARCHIVE PATH...\n"
     "\n"
     "Adds the files PATH... to ARCHIVE, which is created when it does not exist\n"
     "(\".ZIP\" is appended to a name without an extension).  Directories are\n"
-    "walked and every file under them is added.  Each file is Deflated, or\n"
-    "Stored when Deflate does not make it smaller.  An entry of the same name is\n"
-    "replaced after asking (unless --overwrite).\n"
+    "walked: every file under them is added, and every empty directory gets an\n"
+    "entry of its own.  Links to files are followed; links to directories and\n"
+    "dangling links are named on stderr and left out (the command then exits 1).\n"
+    "Each file is Deflated, or Stored when Deflate does not make it smaller, with\n"
+    "its permissions.  An entry of the same name is replaced after asking\n"
+    "(unless --overwrite).\n"
     "\n"
-    "  --level 1-4       compression level: 1 fastest (the default), 4 smallest\n"
-    "  --password [PW]   encrypt the new entries with the traditional ZIP cipher;\n"
-    "                    the next argument is PW unless it is the last one or\n"
-    "                    starts with '-' (or write --password=PW); without PW the\n"
-    "                    password is asked for twice on the terminal\n"
-    "  --junk-paths      store file names only, without their directories\n"
-    "  --relative BASE   store names relative to the directory BASE (PATHs are\n"
-    "                    taken inside BASE)\n"
-    "  --overwrite       replace entries of the same name without asking\n";
+    "  -l, --level=1-4      compression level: 1 fastest (the default), 4 smallest\n"
+    "  -P, --password[=PW]  encrypt the new entries with the traditional ZIP cipher;\n"
+    "                       \"--password PW\" also works unless PW is the last\n"
+    "                       argument or starts with '-'; without PW the password\n"
+    "                       is asked for twice on the terminal\n"
+    "  -j, --junk-paths     store file names only, without their directories\n"
+    "      --relative=BASE  store names relative to the directory BASE (PATHs are\n"
+    "                       taken inside BASE)\n"
+    "  -o, --overwrite      replace entries of the same name without asking\n"
+    "  -q, --quiet          print nothing but errors\n";
 
 const char kDeleteHelp[] =
-    "usage: vardex delete ARCHIVE MASK...\n"
+    "usage: vardex delete [OPTIONS] ARCHIVE PATTERN...\n"
     "\n"
-    "Deletes the entries of ARCHIVE that the MASKs select (wildcards as in\n"
-    "vardex list: '*' for a whole name or extension, '?' for one character).\n"
-    "An archive left without entries is removed.\n";
+    "Deletes the entries of ARCHIVE that the PATTERNs select (as in extract:\n"
+    "'*' any run of characters, '/' included, '?' one character, [...] a set).\n"
+    "A pattern that selects nothing is an error.  An archive left without\n"
+    "entries is removed.\n"
+    "\n"
+    "  -C, --ignore-case    patterns match regardless of case\n"
+    "  -q, --quiet          print nothing but errors\n";
 
 namespace {
 
@@ -58,6 +67,7 @@ struct AddOptions {
     bool junkPaths = false;
     std::string relative;
     bool overwrite = false;
+    bool quiet = false;
     std::vector<std::string> paths;
 };
 
@@ -68,7 +78,10 @@ struct Session {
     bool replaceAll = false;
     bool keepAll = false;
     std::string current;  // the entry being written, for the progress line
+    int lastPercent = -1;
+    bool quiet = false;
     int skipped = 0;
+    int kept = 0;         // entries kept because nobody could be asked
 };
 Session g_session;
 
@@ -77,34 +90,9 @@ int Usage(const char* message) {
     return 2;
 }
 
-// Reads one line from the terminal without echo.
-bool ReadHidden(const char* prompt, std::string* out) {
-    FILE* tty = fopen("/dev/tty", "r+");
-    if (!tty) return false;
-    termios saved{};
-    const bool haveTerm = tcgetattr(fileno(tty), &saved) == 0;
-    // Echo goes off before the prompt shows: nothing typed after it is echoed or lost.
-    if (haveTerm) {
-        termios quiet = saved;
-        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-        tcsetattr(fileno(tty), TCSAFLUSH, &quiet);
-    }
-    fputs(prompt, tty);
-    fflush(tty);
-    char line[512];
-    const bool ok = fgets(line, sizeof line, tty) != nullptr;
-    if (haveTerm) tcsetattr(fileno(tty), TCSAFLUSH, &saved);
-    fputs("\n", tty);
-    fclose(tty);
-    if (!ok) return false;
-    *out = line;
-    while (!out->empty() && (out->back() == '\n' || out->back() == '\r')) out->pop_back();
-    return true;
-}
-
 bool AskPassword(std::string* password) {
     std::string again;
-    if (!ReadHidden("Password: ", password) || !ReadHidden("Password again: ", &again)) {
+    if (!AskTerminal("Password: ", true, password) || !AskTerminal("Password again: ", true, &again)) {
         fprintf(stderr, "vardex: add: cannot read the password from the terminal\n");
         return false;
     }
@@ -120,40 +108,42 @@ bool AskPassword(std::string* password) {
 }
 
 int ParseAdd(int argc, char** argv, AddOptions* o) {
-    std::vector<std::string> rest;
-    bool optionsEnd = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
-            rest.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnd = true;
-        } else if (arg == "--level") {
-            if (i + 1 >= argc) return Usage("--level needs a value 1-4");
-            const std::string v = argv[++i];
-            if (v.size() != 1 || v[0] < '1' || v[0] > '4') return Usage("--level takes 1, 2, 3 or 4");
-            o->level = v[0] - '0';
-        } else if (arg.rfind("--password=", 0) == 0) {
-            o->password = true;
-            o->passwordText = arg.substr(11);
-            if (o->passwordText.empty()) return Usage("--password= needs a password");
-        } else if (arg == "--password") {
-            o->password = true;
-            if (i + 2 < argc && argv[i + 1][0] != '-') o->passwordText = argv[++i];
-        } else if (arg == "--junk-paths") {
-            o->junkPaths = true;
-        } else if (arg == "--relative") {
-            if (i + 1 >= argc) return Usage("--relative needs a directory");
-            o->relative = argv[++i];
-        } else if (arg == "--overwrite") {
-            o->overwrite = true;
-        } else {
-            return Usage(("unknown option " + arg).c_str());
+    enum { kRelative = 256 };
+    static const option kLong[] = {
+        {"level", required_argument, nullptr, 'l'},   {"password", optional_argument, nullptr, 'P'},
+        {"junk-paths", no_argument, nullptr, 'j'},    {"relative", required_argument, nullptr, kRelative},
+        {"overwrite", no_argument, nullptr, 'o'},     {"quiet", no_argument, nullptr, 'q'},
+        {nullptr, 0, nullptr, 0},
+    };
+    optind = 0;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":l:P::joq", kLong, nullptr)) != -1;) {
+        switch (c) {
+            case 'l':
+                if (strlen(optarg) != 1 || optarg[0] < '1' || optarg[0] > '4') return Usage("--level takes 1, 2, 3 or 4");
+                o->level = optarg[0] - '0';
+                break;
+            case 'P':
+                o->password = true;
+                if (optarg) {
+                    o->passwordText = optarg;
+                    if (o->passwordText.empty()) return Usage("--password= needs a password");
+                } else if (optind + 1 < argc && argv[optind][0] != '-') {
+                    // "--password PW": the next argument, unless it is the last.
+                    o->passwordText = argv[optind++];
+                }
+                break;
+            case 'j': o->junkPaths = true; break;
+            case kRelative: o->relative = optarg; break;
+            case 'o': o->overwrite = true; break;
+            case 'q': o->quiet = true; break;
+            case ':': return Usage((std::string(argv[optind - 1]) + " needs a value").c_str());
+            default: return Usage(("unknown option " + std::string(argv[optind - 1])).c_str());
         }
     }
-    if (rest.size() < 2) return Usage("an archive and at least one PATH are needed");
-    o->archive = rest[0];
-    o->paths.assign(rest.begin() + 1, rest.end());
+    if (argc - optind < 2) return Usage("an archive and at least one PATH are needed");
+    o->archive = argv[optind];
+    o->paths.assign(argv + optind + 1, argv + argc);
     return 0;
 }
 
@@ -175,15 +165,21 @@ int32_t VARDEX_CALL OnFileName(uint32_t, const char*, const char* to) {
     g_session.current = Printable(to[0] == '\\' ? to + 1 : to);
     for (char& c : g_session.current)
         if (c == '\\') c = '/';
+    g_session.lastPercent = -1;
+    if (g_session.quiet) return 1;
     ClearProgressLine();
     printf("  adding: %s\n", g_session.current.c_str());
     fflush(stdout);
     return 1;
 }
 
+// Drawn again only when the percentage changes.
 int32_t VARDEX_CALL OnProgress(uint32_t, int32_t percent) {
-    if (!g_session.terminal) return 1;
+    if (Interrupted()) return 0;
+    if (!g_session.terminal || g_session.quiet) return 1;
     percent = std::clamp(percent, 0, 100);
+    if (percent == g_session.lastPercent) return 1;
+    g_session.lastPercent = percent;
     const int width = 30;
     const int filled = percent * width / 100;
     fprintf(stderr, "\r  [%.*s%*s] %3d%% %s\033[K", filled, "##############################", width - filled, "",
@@ -203,6 +199,7 @@ int32_t VARDEX_CALL OnSkip(uint32_t, const char* path) {
 }
 
 int32_t VARDEX_CALL OnReplace(uint32_t, WIN32_FIND_DATAA* existing, WIN32_FIND_DATAA*) {
+    if (Interrupted()) return 2;
     if (g_session.overwrite || g_session.replaceAll) return 0;
     if (g_session.keepAll) return 1;
     std::string name = Printable(existing->cFileName);
@@ -214,8 +211,11 @@ int32_t VARDEX_CALL OnReplace(uint32_t, WIN32_FIND_DATAA* existing, WIN32_FIND_D
         fflush(stdout);
         char line[64];
         if (!fgets(line, sizeof line, stdin)) {
-            // No one to ask: the entry stays as it is.
+            if (Interrupted()) return 2;
+            // No one to ask: the entry stays as it is, and the command says so.
             printf("\n");
+            fprintf(stderr, "vardex: add: %s kept (no one to ask: use --overwrite)\n", name.c_str());
+            ++g_session.kept;
             return 1;
         }
         switch (line[0]) {
@@ -239,13 +239,15 @@ bool Exists(const std::string& path) {
 int RunAdd(int argc, char** argv) {
     AddOptions o;
     if (const int rc = ParseAdd(argc, argv, &o); rc != 0) return rc;
-    if (o.password && o.passwordText.empty() && !AskPassword(&o.passwordText)) return 1;
+    if (o.password && o.passwordText.empty() && !AskPassword(&o.passwordText))
+        return Interrupted() ? InterruptedExitStatus() : 1;
 
     std::vector<std::string> files;
+    int leftOut = 0;
     for (const std::string& p : o.paths) {
         const std::string inside = o.relative.empty() ? p : o.relative + "/" + NamedPath(p, o.relative);
         std::vector<std::string> found;
-        if (!CollectFiles(inside, &found, "add")) return 1;
+        if (!CollectFiles(inside, &found, "add", &leftOut)) return 1;
         for (const std::string& f : found) files.push_back(NamedPath(f, o.relative));
     }
 
@@ -261,7 +263,7 @@ int RunAdd(int argc, char** argv) {
     if (GetArchiveStatus() != 0) {
         const uint16_t status = GetArchiveStatus();
         DoneZipFile();
-        return ReportStatus(existing ? "cannot open the archive" : "cannot create the archive", status);
+        return ReportArchiveFailure("add", archive, status);
     }
 
     // InitZipFile reset the settings; they are made now.
@@ -279,8 +281,9 @@ int RunAdd(int argc, char** argv) {
     if (!input.empty() && input.back() != '/') input += '/';
     SetInputPath(EnginePath(input).c_str());
     SetRelativePath("");
-    g_session.terminal = isatty(fileno(stderr)) != 0;
+    g_session.terminal = IsTerminal(STDERR_FILENO);
     g_session.overwrite = o.overwrite;
+    g_session.quiet = o.quiet;
     SetSetFileNameProc(0, OnFileName);
     SetSetProgressProc(0, OnProgress);
     SetSkipFileProc(0, OnSkip);
@@ -297,18 +300,31 @@ int RunAdd(int argc, char** argv) {
     const uint16_t status = GetArchiveStatus();
     ClearProgressLine();
     DoneZipFile();
+    if (Interrupted()) {
+        fprintf(stderr, "vardex: add: interrupted; the archive is as it was\n");
+        return InterruptedExitStatus();
+    }
     if (status != 0) return ReportStatus("add", status);
+    int exitStatus = 0;
     if (g_session.skipped > 0) {
         fprintf(stderr, "vardex: add: %d file%s could not be read\n", g_session.skipped,
                 g_session.skipped == 1 ? "" : "s");
-        return 1;
+        exitStatus = 1;
     }
-    return 0;
+    if (leftOut > 0) {
+        fprintf(stderr, "vardex: add: %d path%s left out (see above)\n", leftOut, leftOut == 1 ? "" : "s");
+        exitStatus = 1;
+    }
+    if (g_session.kept > 0) exitStatus = 1;
+    return exitStatus;
 }
 
 namespace {
 
+bool g_deleteQuiet = false;
+
 int32_t VARDEX_CALL OnDeleted(uint32_t, const char* name, const char*) {
+    if (g_deleteQuiet) return 1;
     std::string text = Printable(name[0] == '\\' ? name + 1 : name);
     for (char& c : text)
         if (c == '\\') c = '/';
@@ -316,34 +332,108 @@ int32_t VARDEX_CALL OnDeleted(uint32_t, const char* name, const char*) {
     return 1;
 }
 
+int DeleteUsage(const char* message) {
+    fprintf(stderr, "vardex: delete: %s\n\n%s", message, kDeleteHelp);
+    return 2;
+}
+
 }  // namespace
 
+// The command line selects the entries and names them exactly; an entry
+// whose name the library's masks would take for others as well (they ignore
+// case and know '?' and '*') is refused rather than deleted with them.
 int RunDelete(int argc, char** argv) {
-    if (argc < 3) {
-        fprintf(stderr, "vardex: delete: an archive and at least one MASK are needed\n\n%s", kDeleteHelp);
-        return 2;
+    static const option kLong[] = {
+        {"ignore-case", no_argument, nullptr, 'C'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {nullptr, 0, nullptr, 0},
+    };
+    bool ignoreCase = false;
+    optind = 0;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":Cq", kLong, nullptr)) != -1;) {
+        if (c == 'C')
+            ignoreCase = true;
+        else if (c == 'q')
+            g_deleteQuiet = true;
+        else
+            return DeleteUsage(("unknown option " + std::string(argv[optind - 1])).c_str());
     }
-    const std::string archive = argv[1];
+    if (argc - optind < 2) return DeleteUsage("an archive and at least one PATTERN are needed");
+    const std::string archive = argv[optind];
+    const std::vector<std::string> patterns(argv + optind + 1, argv + argc);
+
     InitZipFile(EnginePath(archive).c_str());
     if (GetArchiveStatus() != 0) {
         const uint16_t status = GetArchiveStatus();
         DoneZipFile();
-        return ReportStatus("cannot open the archive", status);
+        return ReportArchiveFailure("delete", archive, status);
+    }
+    std::vector<EntryInfo> entries;
+    if (const uint16_t status = ReadEntries(&entries); status != 0) {
+        DoneZipFile();
+        return ReportArchiveFailure("delete", archive, status);
+    }
+    std::vector<std::string> unmatched;
+    const std::vector<size_t> selected = SelectEntries(entries, patterns, ignoreCase, &unmatched);
+    int exitStatus = 0;
+    for (const std::string& pattern : unmatched) {
+        fprintf(stderr, "vardex: delete: %s: no entry matches (status %u)\n", Printable(pattern).c_str(),
+                VX_NOTHING_SELECTED);
+        exitStatus = 1;
+    }
+    // Suspect names are checked one by one against the library's own
+    // selection; an entry that cannot be named alone is kept.
+    const std::vector<bool> ambiguous = AmbiguousNames(entries);
+    std::vector<std::string> names;
+    for (size_t i : selected) {
+        const std::string& name = entries[i].name;
+        uint16_t ignored = 0;
+        if (!ambiguous[i] || LibrarySelection({name}, &ignored).size() == 1) {
+            names.push_back(name);
+            continue;
+        }
+        fprintf(stderr,
+                "vardex: delete: %s: not deleted (another entry's name differs from it only in case or by "
+                "wildcard characters)\n",
+                Printable(name).c_str());
+        exitStatus = 1;
+    }
+    uint16_t status = 0;
+    if (!names.empty() && LibrarySelection(names, &status).size() != names.size()) {
+        // The check above missed a case: keep only the names that stand alone.
+        std::vector<std::string> exact;
+        for (const std::string& name : names) {
+            if (LibrarySelection({name}, &status).size() == 1) {
+                exact.push_back(name);
+                continue;
+            }
+            fprintf(stderr,
+                    "vardex: delete: %s: not deleted (another entry's name differs from it only in case or by "
+                    "wildcard characters)\n",
+                    Printable(name).c_str());
+            exitStatus = 1;
+        }
+        names = exact;
+    }
+    if (names.empty()) {
+        DoneZipFile();
+        return exitStatus != 0 ? exitStatus : 1;
     }
     SetSetFileNameProc(0, OnDeleted);
     MaskList masks;
-    for (int i = 2; i < argc; ++i) {
-        if (!masks.Append(argv[i])) {
+    for (const std::string& name : names) {
+        if (!masks.Append(name)) {
             DoneZipFile();
-            return ReportStatus("delete", 8);
+            return ReportStatus("delete", VX_OUT_OF_MEMORY);
         }
     }
     DeleteFileMaskListZip(masks.get());
-    const uint16_t status = GetArchiveStatus();
+    status = GetArchiveStatus();
     DoneZipFile();
     if (status != 0) return ReportStatus("delete", status);
-    if (!Exists(archive)) printf("no entries left: %s removed\n", Printable(archive).c_str());
-    return 0;
+    if (!Exists(archive) && !g_deleteQuiet) printf("no entries left: %s removed\n", Printable(archive).c_str());
+    return exitStatus;
 }
 
 }  // namespace cli

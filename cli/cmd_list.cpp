@@ -1,27 +1,32 @@
-// vardex list ARCHIVE [MASK...]
+// vardex list ARCHIVE [PATTERN...]
+#include <getopt.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "patterns.h"
 #include "status_text.h"
 #include "support.h"
 #include "vardex32.h"
+#include "vardex32x.h"
 
 namespace cli {
 
 const char kListHelp[] =
-    "usage: vardex list ARCHIVE [MASK...]\n"
+    "usage: vardex list [-C] ARCHIVE [PATTERN...]\n"
     "\n"
     "Lists the entries of ARCHIVE, one line each: uncompressed size, compressed\n"
     "size, method (Stored, Shrunk, Reduced1-4, Imploded, Deflated, or the method\n"
     "number), date and time, CRC-32 and name.  A '*' after the CRC-32 marks an\n"
     "encrypted entry.  A totals line and the archive comment follow.\n"
     "\n"
-    "MASKs select entries by name, for example *.txt or docs/*.*; '*' stands for\n"
-    "a whole name or extension, '?' for one character, case is ignored.  Without\n"
-    "a MASK every entry is listed.\n";
+    "PATTERNs select entries as unzip's do: '*' matches any run of characters,\n"
+    "'/' included, '?' one character, [abc] or [a-z] one of a set; case counts\n"
+    "unless -C (--ignore-case).  Without a PATTERN every entry is listed; a\n"
+    "PATTERN that selects nothing is an error.\n";
 
 namespace {
 
@@ -46,38 +51,50 @@ void PrintEntry(const ZipFileEntry& e) {
 
 }  // namespace
 
-int ListArchive(const std::string& archive, const std::vector<std::string>& masks) {
+int ListArchive(const std::string& archive, const std::vector<std::string>& patterns, bool ignoreCase) {
     InitZipFile(EnginePath(archive).c_str());
-    if (GetArchiveStatus() != 0) return ReportStatus(archive.c_str(), GetArchiveStatus());
-
+    if (GetArchiveStatus() != 0) {
+        const uint16_t status = GetArchiveStatus();
+        DoneZipFile();
+        return ReportArchiveFailure("list", archive, status);
+    }
     int exitStatus = 0;
     {
-        MaskList maskList;
         EntryList entries;
-        bool ok = true;
-        for (const std::string& mask : masks)
-            if (!maskList.Append(mask)) ok = false;
-        if (ok) BuildZipFileList(entries.get(), maskList.get());
-        const uint16_t status = ok ? GetArchiveStatus() : VX_OUT_OF_MEMORY;
-        // An archive without entries is listed as such; masks that select
-        // nothing are an error.
-        if (status != 0 && !(status == VX_NOTHING_SELECTED && masks.empty())) {
-            exitStatus = ReportStatus(archive.c_str(), status);
+        BuildZipFileList(entries.get(), nullptr);
+        const uint16_t status = GetArchiveStatus();
+        // An archive without entries is listed as such.
+        if (status != 0 && status != VX_NOTHING_SELECTED) {
+            exitStatus = ReportArchiveFailure("list", archive, status);
         } else {
+            std::vector<const ZipFileEntry*> shown;
+            std::vector<bool> used(patterns.size(), false);
+            for (const ZipFileEntry* e = entries.get()->first; e; e = e->next) {
+                bool take = patterns.empty();
+                for (size_t k = 0; k < patterns.size(); ++k)
+                    if (PatternMatches(patterns[k], e->name, ignoreCase)) take = used[k] = true;
+                if (take) shown.push_back(e);
+            }
+            for (size_t k = 0; k < patterns.size(); ++k) {
+                if (used[k]) continue;
+                fprintf(stderr, "vardex: list: %s: %s (status %u)\n", Printable(patterns[k]).c_str(),
+                        VxStatusText(VX_NOTHING_SELECTED), VX_NOTHING_SELECTED);
+                exitStatus = 1;
+            }
             // Columns as PrintEntry writes them; the name starts at column 67.
             printf("%10s  %10s  %-9s  %-10s %-8s  %-9s  %s\n", "Length", "Size", "Method", "Date", "Time", "CRC-32",
                    "Name");
             printf("%10s  %10s  %-9s  %-10s %-8s  %-9s  %s\n", "----------", "----------", "---------", "----------",
                    "--------", "---------", "----");
             uint64_t length = 0, size = 0;
-            for (const ZipFileEntry* e = entries.get()->first; e; e = e->next) {
+            for (const ZipFileEntry* e : shown) {
                 PrintEntry(*e);
                 length += e->uncompressedSize;
                 size += e->compressedSize;
             }
-            const unsigned count = entries.get()->count;
+            const size_t count = shown.size();
             printf("%10s  %10s  %41s  %s\n", "----------", "----------", "", "----");
-            printf("%10" PRIu64 "  %10" PRIu64 "  %41s  %u %s\n", length, size, "", count,
+            printf("%10" PRIu64 "  %10" PRIu64 "  %41s  %zu %s\n", length, size, "", count,
                    count == 1 ? "entry" : "entries");
             const std::string comment = ReadArchiveComment(archive);
             if (!comment.empty()) printf("\nArchive comment:\n%s\n", Printable(comment, true).c_str());
@@ -88,11 +105,22 @@ int ListArchive(const std::string& archive, const std::vector<std::string>& mask
 }
 
 int RunList(int argc, char** argv) {
-    if (argc < 2) {
+    static const option kLong[] = {{"ignore-case", no_argument, nullptr, 'C'}, {nullptr, 0, nullptr, 0}};
+    bool ignoreCase = false;
+    optind = 0;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "C", kLong, nullptr)) != -1;) {
+        if (c != 'C') {
+            fprintf(stderr, "vardex: list: unknown option %s\n\n%s", argv[optind - 1], kListHelp);
+            return 2;
+        }
+        ignoreCase = true;
+    }
+    if (optind >= argc) {
         fprintf(stderr, "%s", kListHelp);
         return 2;
     }
-    return ListArchive(argv[1], std::vector<std::string>(argv + 2, argv + argc));
+    return ListArchive(argv[optind], std::vector<std::string>(argv + optind + 1, argv + argc), ignoreCase);
 }
 
 }  // namespace cli

@@ -11,6 +11,7 @@ namespace cli {
 
 int RunList(int argc, char** argv);
 int RunExtract(int argc, char** argv);
+int RunTest(int argc, char** argv);
 int RunAdd(int argc, char** argv);
 int RunDelete(int argc, char** argv);
 int RunSfx(int argc, char** argv);
@@ -20,13 +21,14 @@ int RunDemo(int argc, char** argv);
 // "vardex COMMAND --help" and "vardex help COMMAND".
 extern const char kListHelp[];
 extern const char kExtractHelp[];
+extern const char kTestHelp[];
 extern const char kAddHelp[];
 extern const char kDeleteHelp[];
 extern const char kSfxHelp[];
 extern const char kDemoHelp[];
 
-// Lists the archive at the native path (the entries the masks select, all
+// Lists the archive at the native path (the entries the patterns select, all
 // when there are none), as "vardex list" does.  Returns the exit status.
-int ListArchive(const std::string& archive, const std::vector<std::string>& masks);
+int ListArchive(const std::string& archive, const std::vector<std::string>& patterns, bool ignoreCase = false);
 
 }  // namespace cli

@@ -5,7 +5,9 @@
 
 #include "commands.h"
 #include "support.h"
+#include "terminal.h"
 #include "vardex32.h"
+#include "vardex32x.h"
 
 namespace {
 
@@ -19,6 +21,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"list", cli::RunList, "list the entries of an archive", cli::kListHelp},
     {"extract", cli::RunExtract, "extract entries to disk", cli::kExtractHelp},
+    {"test", cli::RunTest, "check entries without writing anything", cli::kTestHelp},
     {"add", cli::RunAdd, "add or replace files in an archive", cli::kAddHelp},
     {"delete", cli::RunDelete, "delete entries from an archive", cli::kDeleteHelp},
     {"sfx", cli::RunSfx, "build a self-extracting archive", cli::kSfxHelp},
@@ -37,6 +40,7 @@ void PrintUsage(FILE* out) {
     fprintf(out,
             "usage: vardex COMMAND [ARGS]\n"
             "       vardex COMMAND --help\n"
+            "       vardex --version\n"
             "\n"
             "Vardex reads and writes ZIP archives (engine interface version %u).\n"
             "\n"
@@ -46,8 +50,8 @@ void PrintUsage(FILE* out) {
     fprintf(out,
             "\n"
             "Paths use '/' as usual; names inside archives are shown as stored.\n"
-            "On failure a command names the engine's status on stderr and exits with 1\n"
-            "(2 for a usage error).\n");
+            "On failure a command names the cause and the engine's status on stderr and\n"
+            "exits with 1 (2 for a usage error, 130 or 143 when interrupted).\n");
 }
 
 }  // namespace
@@ -65,6 +69,10 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return 0;
     }
+    if (!strcmp(argv[1], "--version") || !strcmp(argv[1], "-V")) {
+        printf("vardex %s\n", VxVersion());
+        return 0;
+    }
     const Command* command = FindCommand(argv[1]);
     if (!command) {
         fprintf(stderr, "vardex: unknown command '%s' (try vardex --help)\n", argv[1]);
@@ -76,5 +84,10 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // For the commands whose operations report progress, Ctrl-C and SIGTERM
+    // cancel the running operation through those reports, so that it rolls
+    // back and removes what it had begun.  The others end at once as usual.
+    if (command->run == cli::RunExtract || command->run == cli::RunTest || command->run == cli::RunAdd)
+        cli::CatchInterruptions();
     return command->run(argc - 1, argv + 1);
 }

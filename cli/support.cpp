@@ -1,10 +1,17 @@
 #include "support.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <algorithm>
+
+#include "vardex32x.h"
 
 namespace cli {
 
@@ -56,17 +63,61 @@ std::string Printable(std::string_view text, bool keepNewlines) {
     return out;
 }
 
-bool CollectFiles(const std::string& path, std::vector<std::string>* files, const char* command) {
+namespace {
+
+// Whether the directory holds nothing at all.
+bool IsEmptyDirectory(const std::filesystem::path& dir) {
     std::error_code ec;
-    const std::filesystem::file_status st = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(st) || !std::filesystem::is_directory(st)) {
+    return std::filesystem::directory_iterator(dir, ec) == std::filesystem::directory_iterator() && !ec;
+}
+
+void LeftOut(const char* command, const std::string& path, const char* why, int* leftOut) {
+    fprintf(stderr, "vardex: %s: %s: %s, left out\n", command, Printable(path).c_str(), why);
+    if (leftOut) ++*leftOut;
+}
+
+}  // namespace
+
+bool CollectFiles(const std::string& path, std::vector<std::string>* files, const char* command, int* leftOut) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (ec || !fs::exists(st) || !fs::is_directory(st)) {
         files->push_back(path);
         return true;
     }
+    if (IsEmptyDirectory(path)) {
+        std::string dir = path;
+        while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+        files->push_back(dir);
+        return true;
+    }
     std::vector<std::string> found;
-    for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file(ec)) found.push_back(it->path().string());
+    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().string();
+        std::error_code kind;
+        const fs::file_status target = it->status(kind);  // follows links
+        if (it->is_symlink(kind)) {
+            // Links to files are followed, as zip does; a link to a directory
+            // is not walked (it may lead anywhere, or in a circle).
+            if (!fs::exists(target))
+                LeftOut(command, name, "dangling link", leftOut);
+            else if (fs::is_directory(target))
+                LeftOut(command, name, "link to a directory", leftOut);
+            else if (fs::is_regular_file(target))
+                found.push_back(name);
+            else
+                LeftOut(command, name, "link to something other than a file", leftOut);
+        } else if (fs::is_regular_file(target)) {
+            found.push_back(name);
+        } else if (fs::is_directory(target)) {
+            // Directories with files come back through their files; an empty
+            // one is named for an entry of its own.
+            if (IsEmptyDirectory(it->path())) found.push_back(name);
+        } else {
+            LeftOut(command, name, "not a regular file", leftOut);
+        }
     }
     if (ec) {
         fprintf(stderr, "vardex: %s: cannot walk %s: %s\n", command, Printable(path).c_str(), ec.message().c_str());
@@ -75,6 +126,25 @@ bool CollectFiles(const std::string& path, std::vector<std::string>* files, cons
     std::sort(found.begin(), found.end());
     files->insert(files->end(), found.begin(), found.end());
     return true;
+}
+
+int ReportArchiveFailure(const char* command, const std::string& archive, uint16_t status) {
+    std::string cause;
+    struct stat st;
+    if (stat(archive.c_str(), &st) != 0) {
+        cause = strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        cause = strerror(EISDIR);
+    } else {
+        const int fd = open(archive.c_str(), O_RDONLY);
+        if (fd < 0)
+            cause = strerror(errno);
+        else
+            close(fd);
+    }
+    fprintf(stderr, "vardex: %s: %s: %s%s%s (status %u)\n", command, Printable(archive).c_str(), cause.c_str(),
+            cause.empty() ? "" : "; ", VxStatusText(status), status);
+    return 1;
 }
 
 bool IsHelpOption(const char* arg) { return !strcmp(arg, "--help") || !strcmp(arg, "-h"); }

@@ -49,10 +49,19 @@ private:
 std::string Printable(std::string_view text, bool keepNewlines = false);
 
 // The files a PATH names: the file itself, or every regular file under a
-// directory (in name order, so that archives come out the same each time).
-// A path that does not exist is passed on, for the library to report.  False
-// (with a message naming the command) when a directory cannot be walked.
-bool CollectFiles(const std::string& path, std::vector<std::string>* files, const char* command);
+// directory and every empty directory (in name order, so that archives come
+// out the same each time).  Links to files are followed; links to
+// directories, dangling links and special files are named on stderr and
+// counted in *leftOut.  A path that does not exist is passed on, for the
+// library to report.  False (with a message naming the command) when a
+// directory cannot be walked.
+bool CollectFiles(const std::string& path, std::vector<std::string>* files, const char* command,
+                  int* leftOut = nullptr);
+
+// Reports an archive that cannot be opened or read: the system's cause when
+// there is one ("No such file or directory"), then the status in words.
+// Returns exit status 1.
+int ReportArchiveFailure(const char* command, const std::string& archive, uint16_t status);
 
 // True when the argument asks for help.
 bool IsHelpOption(const char* arg);

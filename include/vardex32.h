@@ -16,20 +16,37 @@
  * Paths, masks, names and the password are limited to 255 characters; longer
  * arguments are cut, never copied past their fields.
  *
- * Threads: there is one engine per process, holding one open archive and one
- * set of settings and callbacks.  Calls from several threads are safe but
- * serialised: each exported call holds a process-wide lock for its whole
- * length, and the thread holding it may call in again from a callback.  A
- * callback must not wait for another thread that calls the library.  For an
- * encrypted entry SetCryptKeyProc is asked again after each refused password
- * until it gives up.
+ * What a host must know:
+ *  - One engine per process.  The library keeps one process-wide state (the
+ *    status, options, paths, password, callbacks and the one open archive).
+ *    Calls from several threads are safe but serialised: each exported call
+ *    holds a process-wide lock for its whole length, and the thread holding
+ *    it may call in again from a callback.  A callback must not wait for
+ *    another thread that calls the library.
+ *  - InitZipFile resets the callback registrations, the password, the level,
+ *    the descriptor and the base path: register callbacks and make settings
+ *    after it, before the operation.  Options, the input and output paths
+ *    outlast it.
+ *  - An encrypted entry is first tried with the password set by SetCryptKey;
+ *    then SetCryptKeyProc is asked, and asked again after each password that
+ *    does not fit, until it answers 0 (the entry then fails with 9961).
+ *  - Extraction writes below the output directory, which must exist (with
+ *    arUsePaths the directories below it are created).  The first entry that
+ *    fails ends the call; the host may start another for the entries after it.
+ *  - Changes are atomic: an update, delete or self-extractor writes a new
+ *    archive beside the old one (NAME.!!!) and renames it into place once it
+ *    is complete and flushed, so the archive's name always holds a whole
+ *    archive.  Writers of the same archive in several processes take turns
+ *    through an advisory lock on it.
+ *  - On POSIX, names are UTF-8: new names outside ASCII are stored as UTF-8
+ *    with flag bit 11, and entries made on Unix keep and restore the file's
+ *    permission bits (never setuid, setgid or sticky).
+ *  - Extensions beyond this contract (version, status words, testing without
+ *    writing, further status codes) are declared in vardex32x.h, each with
+ *    the Vx prefix.
  *
- * Changes are atomic: an update, delete or self-extractor writes a new
- * archive beside the old one (NAME.!!!) and renames it into place once it is
- * complete and flushed, so the archive's name always holds a whole archive.
- * Writers of the same archive in several processes take turns through an
- * advisory lock on it.  Status codes beyond this contract are in
- * vardex32_vx.h.
+ * Build against the installed library with pkg-config (vardex32) or CMake
+ * (find_package(Vardex32), target Vardex32::vardex32).
  *
  * Usable from C and C++.
  */

@@ -27,7 +27,7 @@ targets=$(cd fuzz && ls ./*_fuzz.cpp | sed 's|^\./||; s|\.cpp$||')
 cmake --build "$build" -j"$(nproc)" --target $targets
 
 rm -rf "$build/seeds"
-python3 fuzz/make-seeds.py ../shared/fixtures "$build/seeds"
+python3 fuzz/make-seeds.py tests/fixtures "$build/seeds"
 mkdir -p "$build/findings"
 
 failed=()

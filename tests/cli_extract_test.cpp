@@ -54,14 +54,17 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(CliExtract, ExtractsWithAndWithoutDirectories) {
+TEST_F(CliExtract, KeepsDirectoriesUnlessJunkPathsIsGiven) {
     std::string out, err;
-    ASSERT_EQ(Vardex("extract x.zip -d flat --password pw", dir_, &out, &err), 0) << err;
+    ASSERT_EQ(Vardex("extract x.zip -d tree/deep --password pw", dir_, &out, &err), 0) << err;
+    EXPECT_EQ(vxtest::ReadText(dir_ / "tree/deep/a.txt"), "plain\n");
+    EXPECT_EQ(vxtest::ReadText(dir_ / "tree/deep/d/b.txt"), "secret\n");
+    ASSERT_EQ(Vardex("extract x.zip -d flat -j --password pw", dir_, &out, &err), 0) << err;
     EXPECT_EQ(vxtest::ReadText(dir_ / "flat/a.txt"), "plain\n");
     EXPECT_EQ(vxtest::ReadText(dir_ / "flat/b.txt"), "secret\n");
-    ASSERT_EQ(Vardex("extract x.zip -d tree/deep --paths --password pw 'd/*.txt'", dir_, &out, &err), 0) << err;
-    EXPECT_EQ(vxtest::ReadText(dir_ / "tree/deep/d/b.txt"), "secret\n");
-    EXPECT_FALSE(vxtest::FileExists(dir_ / "tree/deep/a.txt"));
+    ASSERT_EQ(Vardex("extract x.zip --dir=sel --password=pw 'd/*.txt'", dir_, &out, &err), 0) << err;
+    EXPECT_EQ(vxtest::ReadText(dir_ / "sel/d/b.txt"), "secret\n");
+    EXPECT_FALSE(vxtest::FileExists(dir_ / "sel/a.txt"));
 }
 
 TEST_F(CliExtract, WrongOrMissingPasswordWithoutTerminalFailsInWords) {
@@ -82,10 +85,13 @@ TEST_F(CliExtract, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
     std::string err;
     EXPECT_EQ(Vardex("extract x.zip -d o --password pw --skip-existing", dir_, nullptr, &err), 0) << err;
     EXPECT_EQ(vxtest::ReadText(dir_ / "o/a.txt"), "mine\n");
-    // No terminal to ask: kept, and said so.
-    EXPECT_EQ(Vardex("extract x.zip -d o --password pw", dir_, nullptr, &err), 0) << err;
+    // No terminal to ask: kept, said so, and the command fails; the kept
+    // file is not listed as extracted.
+    std::string out;
+    EXPECT_EQ(Vardex("extract x.zip -d o --password pw", dir_, &out, &err), 1) << err;
     EXPECT_EQ(vxtest::ReadText(dir_ / "o/a.txt"), "mine\n");
     EXPECT_NE(err.find("kept"), std::string::npos) << err;
+    EXPECT_EQ(out.find("a.txt"), std::string::npos) << out;
     EXPECT_EQ(Vardex("extract x.zip -d o --password pw --overwrite", dir_, nullptr, &err), 0) << err;
     EXPECT_EQ(vxtest::ReadText(dir_ / "o/a.txt"), "plain\n");
     EXPECT_EQ(Vardex("extract x.zip --overwrite --skip-existing", dir_, nullptr, &err), 2);

@@ -562,19 +562,31 @@ struct ArchiveEntry {
     int64_t dataOffset;
 };
 
+// Reads past the end count as zero bytes, so a short or damaged fixture reads
+// as an archive without entries instead of reading out of bounds.
 uint32_t Le(const Bytes& b, size_t at, int n) {
     uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = (v << 8) | b[at + i];
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | (at + i < b.size() ? b[at + i] : 0);
     return v;
 }
 
+// The fixture archives come with the sources; a missing one is a failure of
+// its own, named, rather than an empty result the test misreads.
 std::vector<ArchiveEntry> ReadDirectory(const std::string& path) {
     Bytes zip = ReadFile(path);
+    if (zip.size() < 22) {
+        ADD_FAILURE() << "fixture missing or too short: " << path;
+        return {};
+    }
     size_t end = zip.size() - 22;
     while (end > 0 && Le(zip, end, 4) != 0x06054b50) --end;
     std::vector<ArchiveEntry> entries;
     size_t p = Le(zip, end + 16, 4);
     for (unsigned i = 0, n = Le(zip, end + 10, 2); i < n; ++i) {
+        if (p + 46 > zip.size()) {
+            ADD_FAILURE() << "central directory cut short: " << path;
+            break;
+        }
         ArchiveEntry e;
         e.flags = static_cast<uint16_t>(Le(zip, p + 8, 2));
         e.method = static_cast<uint16_t>(Le(zip, p + 10, 2));
@@ -582,9 +594,13 @@ std::vector<ArchiveEntry> ReadDirectory(const std::string& path) {
         e.csize = Le(zip, p + 20, 4);
         e.usize = Le(zip, p + 24, 4);
         unsigned nameLen = Le(zip, p + 28, 2);
-        e.name.assign(zip.begin() + p + 46, zip.begin() + p + 46 + nameLen);
         size_t local = Le(zip, p + 42, 4);
         e.dataOffset = local + 30 + Le(zip, local + 26, 2) + Le(zip, local + 28, 2);
+        if (p + 46 + nameLen > zip.size() || static_cast<size_t>(e.dataOffset) + e.csize > zip.size()) {
+            ADD_FAILURE() << "entry outside the file: " << path;
+            break;
+        }
+        e.name.assign(zip.begin() + p + 46, zip.begin() + p + 46 + nameLen);
         entries.push_back(e);
         p += 46 + nameLen + Le(zip, p + 30, 2) + Le(zip, p + 32, 2);
     }
@@ -593,7 +609,7 @@ std::vector<ArchiveEntry> ReadDirectory(const std::string& path) {
 
 TEST(LegacyFixtures, EveryCompressedEntryDecodesToItsOriginal) {
     const std::string dir = FixturesDir() + "/legacy/";
-    if (!FileExists(dir)) GTEST_SKIP() << "no legacy fixtures beside this checkout";
+    ASSERT_TRUE(FileExists(dir)) << "legacy fixtures missing: " << dir;
     int decoded = 0;
     for (const char* name : {"shrink.zip", "reduce1.zip", "reduce2.zip", "reduce3.zip", "reduce4.zip",
                              "implode_4k_nolit.zip", "implode_8k_nolit.zip", "implode_4k_lit.zip",
@@ -646,7 +662,7 @@ uint16_t ExtractAll(const std::string& archive, const std::string& outDir, bool 
 
 TEST(LegacyArchives, ExtractByteForByteWithAndWithoutPaths) {
     const std::string dir = FixturesDir() + "/legacy/";
-    if (!FileExists(dir)) GTEST_SKIP() << "no legacy fixtures beside this checkout";
+    ASSERT_TRUE(FileExists(dir)) << "legacy fixtures missing: " << dir;
     for (const char* name : kFixtureArchives) {
         for (bool usePaths : {false, true}) {
             TempDir out;
@@ -716,7 +732,7 @@ TEST(LegacyArchives, EncryptedEntriesOfEveryMethodAndNamesWithDirectories) {
     // Every compressed entry of every fixture, under a directory named after
     // its archive; the entries of mixed.bin and short.txt are encrypted.
     const std::string dir = FixturesDir() + "/legacy/";
-    if (!FileExists(dir)) GTEST_SKIP() << "no legacy fixtures beside this checkout";
+    ASSERT_TRUE(FileExists(dir)) << "legacy fixtures missing: " << dir;
     std::vector<Rewrapped> entries;
     for (const char* name : kFixtureArchives) {
         Bytes zip = ReadFile(dir + name);
@@ -754,10 +770,12 @@ TEST(LegacyArchives, DamagedDataEndsAsCrcMismatchAndTheNextEntryIsNotTouched) {
     // Each method's data cut short: the decoder stops, the driver reports the
     // CRC mismatch and keeps the file; extraction ends there.
     const std::string dir = FixturesDir() + "/legacy/";
-    if (!FileExists(dir)) GTEST_SKIP() << "no legacy fixtures beside this checkout";
+    ASSERT_TRUE(FileExists(dir)) << "legacy fixtures missing: " << dir;
     for (const char* name : {"shrink.zip", "reduce2.zip", "implode_8k_lit.zip"}) {
         Bytes zip = ReadFile(dir + name);
-        ArchiveEntry e = ReadDirectory(dir + name)[0];
+        std::vector<ArchiveEntry> found = ReadDirectory(dir + name);
+        ASSERT_FALSE(found.empty()) << name;
+        ArchiveEntry e = found[0];
         Bytes data(zip.begin() + e.dataOffset, zip.begin() + e.dataOffset + e.csize / 2);
         std::vector<Rewrapped> entries = {{"cut.bin", e.flags, e.method, e.crc, e.usize, data},
                                           {"after.txt", 0, 0, 0x00000000u, 0, {}}};
@@ -771,7 +789,7 @@ TEST(LegacyArchives, DamagedDataEndsAsCrcMismatchAndTheNextEntryIsNotTouched) {
 
 TEST(LegacyArchives, CommandLineExtractsEveryFixture) {
     const std::string dir = FixturesDir() + "/legacy/";
-    if (!FileExists(dir)) GTEST_SKIP() << "no legacy fixtures beside this checkout";
+    ASSERT_TRUE(FileExists(dir)) << "legacy fixtures missing: " << dir;
     const std::string vardex = "setsid '" + BinaryDir() + "/vardex' extract ";
     for (const char* name : kFixtureArchives) {
         for (const char* paths : {"", " --paths"}) {

@@ -167,11 +167,12 @@ TEST(UpdatePeers, CliAddsDirectoriesAndDeletesWithMasks) {
     std::string out;
     ASSERT_EQ(Sh(vardex + " add " + archive + " --relative " + tmp.path() + " --level 4 tree", &out), 0) << out;
     EXPECT_EQ(PyNames(archive), Lines({"tree/a.txt", "tree/sub/b.bin"}));
-    // An existing entry is kept when the question gets no answer, replaced
-    // with --overwrite.
+    // An existing entry is kept when the question gets no answer (and the
+    // command says so and fails), replaced with --overwrite.
     WriteFile(tmp / "tree/a.txt", "changed");
-    ASSERT_EQ(Sh(vardex + " add " + archive + " --relative " + tmp.path() + " tree/a.txt < /dev/null", &out), 0)
+    ASSERT_EQ(Sh(vardex + " add " + archive + " --relative " + tmp.path() + " tree/a.txt < /dev/null", &out), 1)
         << out;
+    EXPECT_NE(out.find("kept"), std::string::npos) << out;
     EXPECT_EQ(PyRead(archive, "tree/a.txt"), TextBytes(1000, 41));
     ASSERT_EQ(
         Sh(vardex + " add " + archive + " --relative " + tmp.path() + " --overwrite --password=pw tree/a.txt", &out),

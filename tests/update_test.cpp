@@ -12,7 +12,7 @@
 #include "platform/platform.h"
 #include "update/update.h"
 #include "update_helpers.h"
-#include "vardex32_vx.h"
+#include "vardex32x.h"
 
 using namespace vxtest;
 
@@ -189,11 +189,11 @@ TEST_F(UpdateTest, UnreadableSourceIsSkippedOrStopsAsTheCallbacksSay) {
             EXPECT_EQ(ReadFile(archive), original);
         }
     }
-    // A directory named as a file cannot be read either.
+    // A directory named for the update becomes an entry of its own.
     WriteFile(archive, original);
     ASSERT_EQ(system(("mkdir -p " + tmp / "sub").c_str()), 0);
-    EXPECT_EQ(Update({"sub"}, false), 5);
-    EXPECT_EQ(ReadFile(archive), original);
+    EXPECT_EQ(Update({"sub"}, false), 0);
+    EXPECT_EQ(PyNames(archive), Lines({"a.txt", "b.txt", "c.txt", "sub/"}));
 }
 
 TEST_F(UpdateTest, EmptyMaskListAndPatternsRewriteWithoutAdding) {
@@ -407,9 +407,10 @@ TEST(UpdateNames, StoredNameRules) {
     ResetEngine();
 }
 
-TEST(UpdateNames, NamesWithoutCp437FormAreWrittenAsUtf8) {
+TEST(UpdateNames, NamesOutsideAsciiAreWrittenAsUtf8) {
     ResetEngine();
     TempDir tmp;
+    // Even a name CP437 could hold: tools on POSIX read only the UTF-8 flag.
     WriteFile(tmp / "caf\xc3\xa9.txt", "cp437 has e-acute");
     WriteFile(tmp / "\xe6\x97\xa5.txt", "cp437 has no CJK");
     const std::string archive = tmp / "u.zip";
@@ -417,14 +418,14 @@ TEST(UpdateNames, NamesWithoutCp437FormAreWrittenAsUtf8) {
     EXPECT_EQ(Py("import zipfile,sys\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): "
                  "print(i.filename, i.flag_bits & 0x800)",
                  archive),
-              "caf\xc3\xa9.txt 0\n\xe6\x97\xa5.txt 2048\n");
+              "caf\xc3\xa9.txt 2048\n\xe6\x97\xa5.txt 2048\n");
     // Carried over by a later update, both names stay as they are.
     WriteFile(tmp / "z.txt", "z");
     ASSERT_EQ(UpdateArchive(archive, tmp.path(), {"z.txt"}), 0);
     EXPECT_EQ(Py("import zipfile,sys\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): "
                  "print(i.filename, i.flag_bits & 0x800)",
                  archive),
-              "caf\xc3\xa9.txt 0\n\xe6\x97\xa5.txt 2048\nz.txt 0\n");
+              "caf\xc3\xa9.txt 2048\n\xe6\x97\xa5.txt 2048\nz.txt 0\n");
     EXPECT_TRUE(PyTestZip(archive));
     ResetEngine();
 }

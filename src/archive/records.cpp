@@ -5,10 +5,13 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "api/engine.h"
 #include "api/paths.h"
 #include "archive/archive.h"
+#include "common/crc32.h"
 #include "platform/platform.h"
 
 namespace vardex {
@@ -66,6 +69,57 @@ bool ReadName(int fd, uint16_t length, uint16_t flags, char* out) {
     return true;
 }
 
+namespace {
+
+// The Unicode path extra field (0x7075): version 1, the CRC-32 of the name
+// field it stands for, then the name in UTF-8.  Its name counts only while
+// that CRC matches: a tool that renamed the entry without knowing the field
+// left a stale one behind.
+bool UnicodePathOf(const uint8_t* extra, size_t extraLength, const uint8_t* stored, size_t storedLength,
+                   const uint8_t** name, size_t* nameLength) {
+    for (size_t p = 0; p + 4 <= extraLength;) {
+        const uint16_t tag = Le16(extra + p);
+        const size_t size = Le16(extra + p + 2);
+        if (p + 4 + size > extraLength) return false;
+        const uint8_t* body = extra + p + 4;
+        if (tag == 0x7075 && size > 5 && body[0] == 1 &&
+            Le32(body + 1) == ~CrcUpdate(0xFFFFFFFFu, stored, storedLength) &&
+            platform::IsUtf8(body + 5, size - 5)) {
+            *name = body + 5;
+            *nameLength = size - 5;
+            return true;
+        }
+        p += 4 + size;
+    }
+    return false;
+}
+
+// The working name of a central header.  Flag bit 11 says UTF-8; without it
+// a matching Unicode path field gives the name, then a name from a host that
+// stores UTF-8 is taken as UTF-8 when it is well-formed, and anything else
+// is the OEM code page.  A name taken as UTF-8 gets bit 11 in the fields, so
+// that a rewrite stores the same bytes again and says what they are.
+void DecodeCentralName(CentralFields* fields, const uint8_t* stored, const uint8_t* extra, char* out) {
+    const size_t storedLength = fields->nameLength;
+    const uint8_t* bytes = stored;
+    size_t length = storedLength;
+    if (stored && (fields->flags & kFlagUtf8Name) == 0) {
+        bool ascii = true;
+        for (size_t i = 0; i < storedLength; ++i)
+            if (stored[i] >= 0x80) ascii = false;
+        if (UnicodePathOf(extra, extra ? fields->extraLength : 0, stored, storedLength, &bytes, &length)) {
+            fields->flags |= kFlagUtf8Name;
+        } else if (!ascii && platform::HostStoresUtf8(static_cast<uint8_t>(fields->versionMadeBy >> 8)) &&
+                   platform::IsUtf8(stored, storedLength)) {
+            fields->flags |= kFlagUtf8Name;
+        }
+    }
+    static const uint8_t kEmpty[1] = {0};
+    NameFromStored(bytes ? bytes : kEmpty, length < kMaxText ? length : kMaxText, fields->flags, out);
+}
+
+}  // namespace
+
 uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** comment, uint8_t** extra) {
     *comment = nullptr;
     *extra = nullptr;
@@ -81,10 +135,27 @@ uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** 
     const int64_t length = platform::FileLength(fd);
     if (position < 0 || length < 0) return VX_FILE_ERROR;
     if (position + fields->nameLength + fields->extraLength + fields->commentLength > length) return VX_BAD_DATA;
-    if (!ReadName(fd, fields->nameLength, fields->flags, name)) return VX_FILE_ERROR;
-    uint16_t status = ReadOrSkipBlock(fd, fields->extraLength, OptionsOn(arKeepExtraFields), extra);
-    if (status != 0) return status;
-    status = ReadOrSkipBlock(fd, fields->commentLength, OptionsOn(arKeepComments), comment);
+    // The name is decoded once the extra field is read: it may hold the
+    // name's Unicode form.  Both are read whole; the working copies are the
+    // reader's own, and only a kept extra field becomes the entry's block.
+    const bool keepExtra = OptionsOn(arKeepExtraFields);
+    std::unique_ptr<uint8_t[]> stored(new (std::nothrow) uint8_t[fields->nameLength + 1u]);
+    if (!stored) return VX_OUT_OF_MEMORY;
+    if (!ReadExactly(fd, stored.get(), fields->nameLength)) return VX_FILE_ERROR;
+    std::unique_ptr<uint8_t[]> scratch;
+    uint8_t* fieldBlock = nullptr;
+    if (keepExtra) {
+        const uint16_t status = ReadOrSkipBlock(fd, fields->extraLength, true, extra);
+        if (status != 0) return status;
+        fieldBlock = *extra;
+    } else if (fields->extraLength != 0) {
+        scratch.reset(new (std::nothrow) uint8_t[fields->extraLength]);
+        if (!scratch) return VX_OUT_OF_MEMORY;
+        if (!ReadExactly(fd, scratch.get(), fields->extraLength)) return VX_FILE_ERROR;
+        fieldBlock = scratch.get();
+    }
+    DecodeCentralName(fields, stored.get(), fieldBlock, name);
+    const uint16_t status = ReadOrSkipBlock(fd, fields->commentLength, OptionsOn(arKeepComments), comment);
     if (status != 0) {
         free(*extra);
         *extra = nullptr;

@@ -35,7 +35,7 @@ struct FreeDeleter {
 };
 using HeapBlock = std::unique_ptr<uint8_t, FreeDeleter>;
 
-enum class PathResult { Ok, Skip, TooLong };
+enum class PathResult { Ok, Directory, Skip, TooLong };
 
 // Where an entry goes: the whole output path (shown to the host), and below
 // the output directory the directory levels and the file name.
@@ -51,8 +51,13 @@ PathResult MakeOutputPath(const char* storedName, OutputTarget* target) {
     CopyText(name, kPathField, storedName);
     ToWorkingSeparatorsInPlace(name);
     // Only a name ending in a separator is a directory entry; a dot-file is
-    // a file like any other.
-    if (NamesDirectory(name)) return PathResult::Skip;
+    // a file like any other.  With paths kept a directory entry is made, so
+    // that empty directories survive; without them it has nothing to make.
+    const bool directory = NamesDirectory(name);
+    if (directory) {
+        if (!OptionsOn(arUsePaths)) return PathResult::Skip;
+        for (size_t n = strlen(name); n > 0 && name[n - 1] == '\\'; --n) name[n - 1] = '\0';
+    }
     StripNamePrefix(name);
 
     if (!OptionsOn(arUsePaths)) {
@@ -76,11 +81,26 @@ PathResult MakeOutputPath(const char* storedName, OutputTarget* target) {
     if (dirLen + nameLen > kMaxText) return PathResult::TooLong;
     memcpy(target->path, e.outputPath, dirLen);
     memcpy(target->path + dirLen, name, nameLen + 1);
+    if (directory) {
+        CopyText(target->relativeDir, kPathField, name);
+        return PathResult::Directory;
+    }
     const char* slash = strrchr(name, '\\');
     const size_t leafAt = slash ? static_cast<size_t>(slash - name) + 1 : 0;
     CopyPart(name, 0, leafAt, target->relativeDir);
     CopyText(target->leaf, kPathField, name + leafAt);
     return PathResult::Ok;
+}
+
+// An entry made on Unix carries the file's mode in the high word of its
+// external attributes; a regular file gets its permission bits back (links
+// and devices are not made, so their modes mean nothing here).
+void RestoreUnixMode(const CentralFields& entry, int fd) {
+    const uint32_t mode = entry.externalAttributes >> 16;
+    const uint32_t type = mode & 0170000;
+    if ((entry.versionMadeBy >> 8) != platform::kHostUnix || mode == 0) return;
+    if (type != 0 && type != 0100000) return;
+    platform::SetFileModeOf(fd, mode);
 }
 
 // A directory descriptor released on every exit path.
@@ -205,12 +225,14 @@ struct OutputFile {
         return created;
     }
     // Time and attributes go through the open descriptor, never a path.
-    void Finish(uint16_t date, uint16_t time, uint32_t attributes) {
+    void Finish(const CentralFields& entry) {
         StreamState& s = engine().stream;
         FILETIME local, utc;
-        if (platform::DosDateTimeToFileTime(date, time, &local) && platform::LocalFileTimeToFileTime(&local, &utc))
+        if (platform::DosDateTimeToFileTime(entry.date, entry.time, &local) &&
+            platform::LocalFileTimeToFileTime(&local, &utc))
             platform::SetFileTime(s.outHandle, nullptr, nullptr, &utc);
-        platform::SetFileAttributesOf(s.outHandle, attributes);
+        platform::SetFileAttributesOf(s.outHandle, entry.externalAttributes);
+        RestoreUnixMode(entry, s.outHandle);
         keep = true;
     }
 };
@@ -316,7 +338,16 @@ void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target, int know
         SetStatus(VX_CRC_MISMATCH);
 
     // A file that failed the CRC check is kept and dated like any other.
-    if (!s.checkOnly) output.Finish(entry.date, entry.time, entry.externalAttributes);
+    if (!s.checkOnly) output.Finish(entry);
+}
+
+// A directory entry with paths kept: its levels are made below the output
+// directory, level by level and never through a link.
+void MakeEntryDirectory(const OutputTarget& target) {
+    platform::OutputFailure why;
+    DirectoryHandle dir;
+    dir.fd = platform::OpenOutputDirectory(engine().outputPath, target.relativeDir, true, &why);
+    if (dir.fd < 0) SetStatus(VX_CANNOT_CREATE_OUTPUT);
 }
 
 void ExtractList(const ZipFileList& list) {
@@ -343,7 +374,18 @@ void ExtractList(const ZipFileList& list) {
             SetStatus(VX_CANNOT_CREATE_OUTPUT);
             break;
         }
+        if (path == PathResult::Directory) {
+            if (!checkOnly) MakeEntryDirectory(target);
+            continue;
+        }
         if (checkOnly) {
+            // The host hears of each entry checked; there is no output path.
+            if (e.fileNameProc) {
+                char text[kPathField];
+                text[0] = '\\';
+                CopyText(text + 1, kPathField - 1, node->name);
+                e.fileNameProc.proc(e.fileNameProc.hostWord, text, "");
+            }
             ExtractEntry(*node, target, -1);
             continue;
         }

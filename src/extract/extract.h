@@ -12,7 +12,9 @@ namespace vardex {
 void ExtractEntries(FileMaskList* masks);
 // Decodes the selected entries as extraction would and checks their CRCs,
 // writing nothing anywhere (no file, no directory); the outcome is the
-// status code.  A password accepted here stays for a following extraction.
+// status code.  The host hears each entry through SetFileNameProc with an
+// empty output name.  A password accepted here stays for a following
+// extraction.  VxTestFileMaskListZip.
 void CheckEntries(FileMaskList* masks);
 
 // The overwrite check (installed into engine().overwriteCheck by the first

@@ -167,6 +167,33 @@ size_t Utf8Copy(const uint8_t* in, size_t inLen, char* out, size_t outCap);
 // Length in bytes of the UTF-8 sequence that starts with byte b (1 for a
 // stray continuation or invalid lead byte).
 size_t Utf8SequenceLength(uint8_t b);
+// True when the bytes are well-formed UTF-8 throughout (no zero byte).
+bool IsUtf8(const uint8_t* in, size_t inLen);
+// Whether a new entry of this working name is stored as UTF-8 with flag bit
+// 11; otherwise it is stored in the OEM code page.
+bool StoreNameAsUtf8(const char* name);
+// Whether names from archives made on this host system ("version made by",
+// high byte) may be taken as UTF-8 when they are well-formed UTF-8, although
+// flag bit 11 is clear.
+bool HostStoresUtf8(uint8_t hostSystem);
+
+// ---------------------------------------------------------------------------
+// Host system and Unix modes.  "Version made by" carries the host system in
+// its high byte; entries made on Unix keep the file's mode (type and
+// permission bits) in the high 16 bits of the external attributes.
+// ---------------------------------------------------------------------------
+constexpr uint8_t kHostDos = 0;
+constexpr uint8_t kHostUnix = 3;
+// The host system this build writes into new entries.
+uint8_t HostSystem();
+// The Unix mode (type and permission bits) of the file at path, as stored in
+// new entries; 0 where the host keeps none or the file cannot be read.
+uint32_t FileModeForEntry(const char* path);
+// Gives the file the permission bits of an entry made on Unix: only the
+// read, write and execute bits, never setuid, setgid or sticky.  As unzip
+// does, the stored bits are restored as they are (the umask shapes only what
+// the entry does not say).  True on success.
+bool SetFileModeOf(int fd, uint32_t mode);
 
 // ---------------------------------------------------------------------------
 // File attributes and times (Windows semantics).

@@ -92,4 +92,20 @@ bool SetFileAttributesA(const char* path, uint32_t attributes) {
     return true;
 }
 
+uint32_t FileModeForEntry(const char* path) {
+    struct stat st;
+    if (!path || !*path || ::stat(NativePath(path).c_str(), &st) != 0) return 0;
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return 0;
+    return static_cast<uint32_t>(st.st_mode) & 0xFFFFu;
+}
+
+bool SetFileModeOf(int fd, uint32_t mode) {
+    const mode_t permissions = static_cast<mode_t>(mode & 0777);
+    if (::fchmod(fd, permissions) != 0) {
+        posix::SetLastErrorFromErrno();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace vardex::platform

@@ -138,4 +138,28 @@ size_t Utf8Copy(const uint8_t* in, size_t inLen, char* out, size_t outCap) {
     return len;
 }
 
+bool IsUtf8(const uint8_t* in, size_t inLen) {
+    for (size_t i = 0; i < inLen;) {
+        uint32_t cp = 0;
+        const size_t n = in[i] == 0 ? 0 : DecodeUtf8(in + i, inLen - i, &cp);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+// Every tool on a POSIX system reads the UTF-8 flag, and CP437 means nothing
+// to them: a name with any character outside ASCII is stored as UTF-8.
+bool StoreNameAsUtf8(const char* name) {
+    for (const char* p = name; p && *p; ++p)
+        if (static_cast<unsigned char>(*p) >= 0x80) return true;
+    return false;
+}
+
+// zip and other Unix tools store the file system's bytes, which are UTF-8
+// on any current system, without setting the flag.
+bool HostStoresUtf8(uint8_t hostSystem) { return hostSystem == kHostUnix; }
+
+uint8_t HostSystem() { return kHostUnix; }
+
 }  // namespace vardex::platform

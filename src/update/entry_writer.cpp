@@ -258,4 +258,26 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
     SeekOutput(endPos);
 }
 
+void WriteDirectoryEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
+    CentralFields* f = FieldsOf(entry);
+    char stored[kTextField];
+    const size_t nameLength = StoredNameOf(entry, stored);
+    const int64_t headerPos = RecordablePosition();
+    if (headerPos < 0) return;
+    // No data and nothing to encrypt: only the name, marked as UTF-8 or not.
+    f->versionNeeded = 20;
+    f->flags = static_cast<uint16_t>(f->flags & kFlagUtf8Name);
+    f->method = 0;
+    f->time = time;
+    f->date = date;
+    f->crc32 = 0;
+    f->compressedSize = 0;
+    f->uncompressedSize = 0;
+    f->extraLength = 0;
+    f->localHeaderOffset = static_cast<uint32_t>(headerPos);
+    const LocalFields local = LocalFromCentral(*f);
+    if (!WriteOutput(kLocalSignature, 4) || !WriteOutput(&local, sizeof local)) return;
+    WriteOutput(stored, static_cast<uint32_t>(nameLength));
+}
+
 }  // namespace vardex

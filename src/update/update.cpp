@@ -17,7 +17,7 @@
 #include "deflate/deflate.h"
 #include "platform/platform.h"
 #include "update/update.h"
-#include "vardex32_vx.h"
+#include "vardex32x.h"
 
 namespace vardex {
 
@@ -47,15 +47,6 @@ void SourcePath(const FileMask* node, char* out) {
     out[0] = '\0';
     if (e.inputPath[0] != '\0' && !OptionsOn(arNoInputPath)) CopyText(out, kPathField, e.inputPath);
     AppendText(out, kPathField, given);
-}
-
-// Whether every character of a working name has a CP437 form.
-bool HasCp437Form(const char* name) {
-    char oem[kTextField];
-    const size_t length = platform::CharToOem(name, oem, sizeof oem);
-    char back[3 * kTextField];
-    platform::OemToChar(reinterpret_cast<const uint8_t*>(oem), length, back, sizeof back);
-    return strcmp(back, name) == 0;
 }
 
 // Whether the kept-name list holds the entry name (up-cased comparison).
@@ -121,6 +112,68 @@ bool SourceReadable(const char* path) {
     return true;
 }
 
+// A directory named for the update becomes an entry of its own, its name
+// ending in a separator, so that empty directories survive.
+bool IsDirectorySource(const char* source) {
+    const uint32_t attributes = platform::GetFileAttributesA(source);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void EntryNameOfFile(const FileMask* file, char* out) {
+    char given[kPathField], source[kPathField];
+    GivenPath(file, given);
+    SourcePath(file, source);
+    EntryNameFor(given, out);
+    if (out[0] != '\0' && IsDirectorySource(source)) AppendText(out, kPathField, "\\");
+}
+
+// The directory's own time, as a file's is taken from the file.
+void DirectoryDosTime(const char* source, uint16_t* date, uint16_t* time) {
+    WIN32_FIND_DATAA found{};
+    FILETIME local{};
+    const platform::FindHandle h = platform::FindFirstFileA(source, &found);
+    if (h == platform::kInvalidFind) return;
+    platform::FindClose(h);
+    uint16_t d = 0, t = 0;
+    if (platform::FileTimeToLocalFileTime(&found.ftLastWriteTime, &local) &&
+        platform::FileTimeToDosDateTime(&local, &d, &t)) {
+        *date = d;
+        *time = t;
+    }
+}
+
+// "Made by" and the external attributes of a new entry: the DOS attributes
+// in the low word and, where the host keeps one, the file's Unix mode in the
+// high word, with the host system saying which.
+void SetHostAttributes(ZipFileEntry* entry, const char* source) {
+    const uint32_t attributes = platform::GetFileAttributesA(source);
+    const uint32_t mode = platform::FileModeForEntry(source);
+    const uint8_t host = mode != 0 ? platform::HostSystem() : platform::kHostDos;
+    entry->versionMadeBy = static_cast<uint16_t>((host << 8) | kVersionMadeBy);
+    entry->externalAttributes = (attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes) |
+                                (mode << 16);
+}
+
+void AddDirectoryEntry(ZipFileEntry* entry, const char* given, const char* source) {
+    EngineState& e = engine();
+    uint16_t date = kDefaultDosDate, time = 0;
+    DirectoryDosTime(source, &date, &time);
+    if (platform::StoreNameAsUtf8(entry->name)) entry->flags |= kFlagUtf8Name;
+    if (e.fileNameProc) {
+        char full[kPathField], clean[kPathField], text[kPathField] = "\\";
+        MakeStoredName(given, full);
+        CleanStoredName(full, clean);
+        AppendText(text, sizeof text, clean);
+        AppendText(text, sizeof text, "\\");
+        e.fileNameProc.proc(e.fileNameProc.hostWord, source, text);
+    }
+    WriteDirectoryEntry(entry, date, time);
+    entry->commentLength = 0;
+    entry->diskNumberStart = 0;
+    entry->internalAttributes = 0;
+    SetHostAttributes(entry, source);
+}
+
 // The per-file loop shared by the new-archive and existing-archive variants.
 void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList* named, const FileMaskList* kept,
                    bool countHandled) {
@@ -135,14 +188,24 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         char given[kPathField], source[kPathField], entryName[kPathField];
         GivenPath(file, given);
         SourcePath(file, source);
-        EntryNameFor(given, entryName);
-
-        const bool passOver = KeptHolds(entryName, kept) || IsArchiveItself(file);
+        EntryNameOfFile(file, entryName);
+        // Without paths a directory entry would have no name.
+        const bool directory = IsDirectorySource(source);
+        const bool passOver =
+            KeptHolds(entryName, kept) || IsArchiveItself(file) || (directory && OptionsOn(arStripPaths));
         ZipFileEntry* entry = nullptr;
         bool duplicate = false;
         if (!passOver) {
             duplicate = !AddEntryForFile(entries, file, &entry);
             if (!duplicate && Status() != 0) return;
+        }
+        if (directory && !passOver) {
+            if (!duplicate) {
+                AddDirectoryEntry(entry, given, source);
+                if (Status() != 0) return;
+            }
+            if (countHandled) ++r.filesHandled;
+            continue;
         }
         // A name already in the list is passed over, unless its file cannot
         // be read: an entry kept because its file was missing is reported
@@ -178,7 +241,7 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
             time = 0;
         }
         r.method = 8;
-        if (!HasCp437Form(entry->name)) entry->flags |= kFlagUtf8Name;
+        if (platform::StoreNameAsUtf8(entry->name)) entry->flags |= kFlagUtf8Name;
 
         if (e.fileNameProc) {
             // The full entry name, also when arStripPaths will shorten it.
@@ -191,12 +254,10 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
 
         WriteNewEntry(entry, date, time);
         const uint16_t status = Status();
-        entry->versionMadeBy = kVersionMadeBy;
         entry->commentLength = 0;
         entry->diskNumberStart = 0;
         entry->internalAttributes = r.textFlag;
-        const uint32_t attributes = platform::GetFileAttributesA(source);
-        entry->externalAttributes = attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes;
+        SetHostAttributes(entry, source);
         if (status != 0) return;
         if (countHandled) ++r.filesHandled;
     }
@@ -284,9 +345,8 @@ int ConfirmReplace(ZipFileEntry* entry, const char* sourcePath) {
 
 bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** added) {
     *added = nullptr;
-    char given[kPathField], stored[kPathField];
-    GivenPath(file, given);
-    EntryNameFor(given, stored);
+    char stored[kPathField];
+    EntryNameOfFile(file, stored);
     // A path that leaves no name (such as "..\") cannot become an entry.
     if (stored[0] == '\0') return false;
     for (const ZipFileEntry* entry = entries->first; entry; entry = entry->next)

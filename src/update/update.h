@@ -59,6 +59,9 @@ void ListArchiveEntries(ZipFileList* entries, FileMaskList* matchAll);
 // stored when that is not smaller).  Fills the entry's fields.  The method
 // to try is engine().rewrite.method.  Status 0 or the failure's code.
 void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time);
+// Writes the entry of a directory named for the update (its name ends in a
+// separator): a local header without data.
+void WriteDirectoryEntry(ZipFileEntry* entry, uint16_t date, uint16_t time);
 // Copies the whole source into the new archive (encrypting when on).
 void StoreFileData();
 // The source reader: one byte from the 4,096-byte block, refilled (with

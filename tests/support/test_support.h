@@ -57,7 +57,7 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 // Text-like bytes that compress well.
 std::vector<uint8_t> TextBytes(size_t n, uint32_t seed);
 
-std::string FixturesDir();   // ../shared/fixtures
+std::string FixturesDir();   // tests/fixtures in the sources
 std::string BinaryDir();     // the build directory (vardex, libvardex32.so)
 std::string SourceDir();
 

@@ -14,8 +14,7 @@
 #include "archive/archive.h"
 #include "common/crc32.h"
 #include "crypt/password.h"
-#include "extract/inflate.h"
-#include "extract/legacy.h"
+#include "extract/decode.h"
 #include "extract/streams.h"
 #include "platform/platform.h"
 
@@ -164,32 +163,10 @@ void StoredCopy(bool decrypt, int64_t dataStart) {
 }
 
 void Decode(bool encrypted, int64_t dataStart) {
-    StreamState& s = engine().stream;
-    switch (s.current.method) {
-        case 0:
-            StoredCopy(encrypted, dataStart);
-            break;
-        case 1:
-            Unshrink();
-            break;
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            Unreduce();
-            if (s.outCount > 0 && Status() == 0) FlushOutput();
-            break;
-        case 6:
-            Explode(s.current.flags);
-            if (s.outCount > 0 && Status() == 0) FlushOutput();
-            break;
-        case 8:
-            Inflate();
-            InflateFree();
-            break;
-        default:
-            break;
-    }
+    if (engine().stream.current.method == 0)
+        StoredCopy(encrypted, dataStart);
+    else
+        DecodeEntry();
 }
 
 // Reads the local header at the entry's offset and leaves the archive at the

@@ -217,6 +217,7 @@ void ExtractEntry(const ZipFileEntry& node, const char* outputPath) {
 
     const int archive = e.archive.handle;
     s.inHandle = archive;
+    s.memory = nullptr;
     const int64_t savedPos = platform::FileTell(archive);
     char localName[kPathField];
     if (!ReadLocalHeader(archive, entry, localName)) {

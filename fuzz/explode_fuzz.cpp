@@ -3,12 +3,11 @@
 // two bytes giving the uncompressed size in units of 4 bytes, then the
 // compressed stream.
 #include "decoder_harness.h"
-#include "extract/legacy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;
     uint16_t flags = static_cast<uint16_t>(data[0] & 6);
     uint32_t usize = vxfuzz::Le16(data, size, 1) * 4;
-    vxfuzz::RunDecoder(data + 3, size - 3, 6, flags, usize, [flags] { vardex::Explode(flags); });
+    vxfuzz::RunDecoder(data + 3, size - 3, 6, flags, usize);
     return 0;
 }

@@ -1,8 +1,7 @@
 // Unshrink over arbitrary data: the whole input is the compressed stream.
 #include "decoder_harness.h"
-#include "extract/legacy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    vxfuzz::RunDecoder(data, size, 1, 0, static_cast<uint32_t>(size) * 4, [] { vardex::Unshrink(); });
+    vxfuzz::RunDecoder(data, size, 1, 0, static_cast<uint32_t>(size) * 4);
     return 0;
 }

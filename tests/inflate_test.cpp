@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "api/engine.h"
+#include "extract/decode.h"
 #include "extract/inflate.h"
 #include "extract/streams.h"
 #include "support/test_support.h"
@@ -137,27 +138,29 @@ protected:
     void SetUp() override { vxtest::ResetEngine(); }
     void TearDown() override { vxtest::ResetEngine(); }
 
-    // Runs Inflate over `compressed` as the current entry's data; returns the
-    // decoder's result and leaves the output in *out.  The declared size
-    // defaults to the largest, so that only the data ends the output.
-    int Run(const Bytes& compressed, Bytes* out, uint32_t uncompressedSize = 0xFFFFFFFFu) {
-        vxtest::WriteFile(dir_ / "in", compressed);
+    // Runs the decoder seam over `compressed` (held in memory) as the current
+    // entry's data, method 8; returns the decoder's result and leaves the
+    // output in *out.  The declared size defaults to the largest, so that
+    // only the data ends the output.  `fast` off: the careful path alone.
+    int Run(const Bytes& compressed, Bytes* out, uint32_t uncompressedSize = 0xFFFFFFFFu, bool fast = true) {
         auto& s = engine().stream;
-        s.inHandle = open((dir_ / "in").c_str(), O_RDONLY);
         s.outHandle = open((dir_ / "out").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
         s.inBuf = static_cast<uint8_t*>(malloc(vardex::kInputBufferSize));
         vardex::CentralFields fields{};
+        fields.method = 8;
         fields.compressedSize = static_cast<uint32_t>(compressed.size());
         fields.uncompressedSize = uncompressedSize;
         vardex::ResetStream(s, fields);
+        s.memory = compressed.data();
         engine().status = 0;
-        int r = vardex::Inflate();
-        vardex::InflateFree();
-        close(s.inHandle);
+        vardex::SetInflateFastPathForTesting(fast);
+        int r = vardex::DecodeEntry();
+        vardex::SetInflateFastPathForTesting(true);
         close(s.outHandle);
         free(s.inBuf);
         s.inBuf = nullptr;
-        s.inHandle = s.outHandle = -1;
+        s.memory = nullptr;
+        s.outHandle = -1;
         *out = vxtest::ReadFile(dir_ / "out");
         return r;
     }
@@ -287,14 +290,22 @@ TEST_F(InflateTest, DamagedStreamsAreJudgedAsZlibJudgesThem) {
             Bytes out, expected;
             const bool zlibAccepts = ZlibDecodes(bad, &expected);
             const int r = Run(bad, &out);
+            const uint16_t status = engine().status;
+            const uint32_t crc = engine().stream.crc;
             EXPECT_EQ(r == 0, zlibAccepts);
             if (zlibAccepts && r == 0) {
                 EXPECT_EQ(out, expected);
                 ++accepted;
             } else if (r != 0) {
-                EXPECT_EQ(engine().status, VX_BAD_DATA);
+                EXPECT_EQ(status, VX_BAD_DATA);
                 ++refused;
             }
+            // The careful path alone comes to the same end.
+            Bytes careful;
+            EXPECT_EQ(Run(bad, &careful, 0xFFFFFFFFu, false), r) << round;
+            EXPECT_EQ(engine().status, status) << round;
+            EXPECT_EQ(engine().stream.crc, crc) << round;
+            EXPECT_EQ(careful, out) << round;
         }
     }
     // The damage must reach both outcomes, or the comparison proves little.
@@ -303,6 +314,89 @@ TEST_F(InflateTest, DamagedStreamsAreJudgedAsZlibJudgesThem) {
 }
 
 std::vector<int32_t> g_percents;
+
+int32_t RecordPercent(uint32_t, int32_t percent);
+
+// Data whose zlib streams use every length code and every distance code:
+// random bytes with copies of each length 3..258 placed at distances spread
+// over every distance code's range, so that matches end and begin everywhere
+// around the fast path's limits (the end of a 32 KiB window, a refill of the
+// input) as well.
+Bytes EveryCode(uint32_t seed) {
+    Bytes d = vxtest::RandomBytes(40000, seed);
+    static const unsigned kDistanceBases[] = {1,   2,   3,   4,   5,    7,    9,    13,   17,   25,
+                                              33,  49,  65,  97,  129,  193,  257,  385,  513,  769,
+                                              1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    unsigned length = 3;
+    uint32_t x = seed;
+    for (int round = 0; round < 3; ++round) {
+        for (unsigned base : kDistanceBases) {
+            x = x * 1664525u + 1013904223u;
+            unsigned distance = base + (x >> 8) % (base < 4 ? 1 : base / 2);
+            for (unsigned i = 0; i < length; ++i) d.push_back(d[d.size() - distance]);
+            for (int k = 0; k < 7; ++k) d.push_back(static_cast<uint8_t>(x >> (k * 3)));
+            length = length == 258 ? 3 : length + 37 > 258 ? 258 : length + 37;
+        }
+    }
+    for (unsigned l = 3; l <= 258; ++l) {
+        unsigned distance = 1 + (l * 131) % 32768;
+        if (distance > d.size()) distance = 1;
+        for (unsigned i = 0; i < l; ++i) d.push_back(d[d.size() - distance]);
+        d.push_back(static_cast<uint8_t>(l));
+    }
+    return d;
+}
+
+TEST_F(InflateTest, FastAndCarefulPathsAgreeOnEveryKindOfStream) {
+    struct Input {
+        const char* name;
+        Bytes data;
+    };
+    Bytes runs;
+    for (unsigned n = 1; runs.size() < 90000; ++n) runs.insert(runs.end(), n % 300, static_cast<uint8_t>(n));
+    const std::vector<Input> inputs = {
+        {"every length and distance code", EveryCode(1)},
+        {"every code, shifted", EveryCode(2)},
+        {"text", vxtest::TextBytes(150000, 6)},
+        {"runs of every length", runs},
+        {"window minus one", vxtest::TextBytes(32767, 7)},
+        {"two windows plus one", vxtest::TextBytes(65537, 8)},
+    };
+    struct Mode {
+        int level;
+        int strategy;
+    };
+    const Mode modes[] = {{0, Z_DEFAULT_STRATEGY}, {1, Z_DEFAULT_STRATEGY}, {9, Z_DEFAULT_STRATEGY},
+                          {6, Z_FIXED},            {6, Z_RLE}};
+    engine().progressProc = {7, &RecordPercent};
+    for (const auto& in : inputs) {
+        for (const auto& m : modes) {
+            SCOPED_TRACE(std::string(in.name) + " level " + std::to_string(m.level) + " strategy " +
+                         std::to_string(m.strategy));
+            const Bytes stream = RawDeflate(in.data, m.level, m.strategy);
+            // The stream cut at a few places as well: both paths must stop alike.
+            for (size_t cut : {stream.size(), stream.size() * 3 / 4, stream.size() - 9}) {
+                const Bytes part(stream.begin(), stream.begin() + static_cast<long>(cut));
+                Bytes fast, careful;
+                g_percents.clear();
+                int r = Run(part, &fast, static_cast<uint32_t>(in.data.size()), true);
+                const uint16_t status = engine().status;
+                const uint32_t crc = engine().stream.crc;
+                const std::vector<int32_t> fastPercents = g_percents;
+                g_percents.clear();
+                EXPECT_EQ(Run(part, &careful, static_cast<uint32_t>(in.data.size()), false), r) << cut;
+                EXPECT_EQ(engine().status, status) << cut;
+                EXPECT_EQ(engine().stream.crc, crc) << cut;
+                EXPECT_EQ(g_percents, fastPercents) << cut;
+                ASSERT_EQ(fast, careful) << cut;
+                if (cut == stream.size()) {
+                    EXPECT_EQ(r, 0);
+                    ASSERT_EQ(fast, in.data);
+                }
+            }
+        }
+    }
+}
 
 int32_t RecordPercent(uint32_t, int32_t percent) {
     g_percents.push_back(percent);

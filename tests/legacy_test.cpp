@@ -9,6 +9,7 @@
 #include "api/engine.h"
 #include "common/crc32.h"
 #include "crypt/crypt.h"
+#include "extract/decode.h"
 #include "extract/legacy.h"
 #include "extract/streams.h"
 #include "platform/platform.h"
@@ -51,9 +52,8 @@ struct Decoded {
     int16_t inPos = 0;    // reader position afterwards
 };
 
-// Runs one decoder over `size` compressed bytes found at `offset` in the
-// file `archive`, as the driver would: fresh stream state, then the final
-// flush of the output buffer for Reduce and Implode.
+// Runs the decoder seam over `size` compressed bytes found at `offset` in the
+// file `archive`, as the driver does.
 Decoded DecodeAt(const std::string& archive, int64_t offset, uint32_t csize, uint16_t method, uint16_t flags,
                  uint32_t usize) {
     using namespace vardex;
@@ -81,14 +81,7 @@ Decoded DecodeAt(const std::string& archive, int64_t offset, uint32_t csize, uin
     s.pendingDecrypt = 0;
     SetStatus(0);
 
-    if (method == 1) {
-        Unshrink();
-    } else if (method >= 2 && method <= 5) {
-        Unreduce();
-    } else {
-        d.result = Explode(flags);
-    }
-    if (method != 1 && s.outCount > 0 && Status() == 0) FlushOutput();
+    d.result = DecodeEntry();
 
     d.crc = ~s.crc;
     d.status = Status();

@@ -190,8 +190,8 @@ void SetStartingBitCountForTesting(uint64_t bits);
 // Compressed output (output.cpp)
 // ---------------------------------------------------------------------------
 struct OutputState {
-    uint16_t bitBuffer;  // pending bits, least significant first
-    uint8_t bitCount;    // 0..16
+    uint64_t bitBuffer;  // pending bits, least significant first
+    uint32_t bitCount;   // 0..62
     uint8_t* buffer;     // kOutputBufferSize bytes
     uint32_t count;      // bytes waiting in the buffer
     CipherState* cipher; // non-null: encrypt every byte on its way out
@@ -230,17 +230,29 @@ inline void EmitByte(uint8_t byte) {
     }
 }
 
-// Appends the low `length` (1..15) bits of value; value has no higher bits.
-inline void EmitBits(uint32_t value, uint32_t length) {
-    if (gOut.bitCount > 16 - length) {
-        uint16_t full = static_cast<uint16_t>(gOut.bitBuffer | (value << gOut.bitCount));
-        EmitWord(full);
-        gOut.bitBuffer = static_cast<uint16_t>(value >> (16 - gOut.bitCount));
-        gOut.bitCount = static_cast<uint8_t>(gOut.bitCount + length - 16);
-    } else {
-        gOut.bitBuffer = static_cast<uint16_t>(gOut.bitBuffer | (value << gOut.bitCount));
-        gOut.bitCount = static_cast<uint8_t>(gOut.bitCount + length);
+// Moves the whole 16-bit words of the bit accumulator to the buffer, in the
+// order and with the buffer writes that packing two bytes at a time gives.
+inline void SpillBits() {
+    while (gOut.bitCount >= 16) {
+        if (gOut.count + 2 <= kOutputBufferSize) {
+            gOut.buffer[gOut.count] = static_cast<uint8_t>(gOut.bitBuffer);
+            gOut.buffer[gOut.count + 1] = static_cast<uint8_t>(gOut.bitBuffer >> 8);
+            gOut.count += 2;
+        } else {
+            EmitWord(static_cast<uint16_t>(gOut.bitBuffer));
+        }
+        gOut.bitBuffer >>= 16;
+        gOut.bitCount -= 16;
     }
+}
+
+// Appends the low `length` (1..15) bits of value; value has no higher bits.
+// The 64-bit accumulator leaves its words for the buffer only once it holds
+// three or more.
+inline void EmitBits(uint32_t value, uint32_t length) {
+    gOut.bitBuffer |= static_cast<uint64_t>(value) << gOut.bitCount;
+    gOut.bitCount += length;
+    if (gOut.bitCount >= 48) SpillBits();
 }
 
 }  // namespace vardex::deflate

@@ -217,17 +217,20 @@ uint32_t SearchChain(uint32_t candidate) {
     if (gM.previousLength >= gM.level.goodLength) chain >>= 2;
     uint32_t best = gM.previousLength;
     const uint8_t* scan = gWindow + position;
+    const uint16_t scanStart = Load16(scan);
+    uint16_t scanEnd = Load16(scan + best - 1);
 
     do {
         const uint8_t* match = gWindow + candidate;
         // Cheap rejections first: the two bytes that would extend the best
         // match, then the first two bytes.
-        if (Load16(match + best - 1) != Load16(scan + best - 1) || Load16(match) != Load16(scan)) continue;
+        if (Load16(match + best - 1) != scanEnd || Load16(match) != scanStart) continue;
         uint32_t len = 2 + CommonLength(match + 2, scan + 2, kMaxMatch - 2);
         if (len > best) {
             gM.matchStart = candidate;
             best = len;
             if (len >= kMaxMatch) break;
+            scanEnd = Load16(scan + best - 1);
         }
     } while ((candidate = gPrev[candidate & (kHalfWindow - 1)]) > limit && --chain != 0);
     return best;

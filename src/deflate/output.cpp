@@ -1,7 +1,7 @@
 // Compressed output: bits to bytes to the archive file.
 //
 // Codes are packed least significant bit first (the Deflate bit order) into a
-// 16-bit accumulator that leaves two bytes at a time for an 8,192-byte
+// 64-bit accumulator that leaves whole two-byte words for an 8,192-byte
 // buffer.  The buffer goes to the output in one write when it is full, before
 // a stored block's body, and at the end of the entry.  A stored block's body
 // is written straight from the window, never copied into the buffer.
@@ -58,8 +58,9 @@ bool WriteOutputBuffer() {
 }
 
 void AlignToByte() {
+    SpillBits();
     if (gOut.bitCount > 8) {
-        EmitWord(gOut.bitBuffer);
+        EmitWord(static_cast<uint16_t>(gOut.bitBuffer));
     } else if (gOut.bitCount > 0) {
         EmitByte(static_cast<uint8_t>(gOut.bitBuffer));
     }

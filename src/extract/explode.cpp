@@ -28,7 +28,6 @@ constexpr unsigned kDistanceCodes = 64;
 constexpr unsigned kLiteralBits = 9;
 constexpr unsigned kLengthBits = 7;
 constexpr unsigned kDistanceBits = 8;
-constexpr uint8_t kInvalidCode = 99;
 
 enum Result : int { kOk = 0, kInvalid = 1, kBadTree = 4 };
 
@@ -111,14 +110,14 @@ int BuildTree(BitReader& in, unsigned n, unsigned simple, const uint16_t* base, 
 const HuffEntry* Decode(BitReader& in, const HuffTable* table, unsigned bits) {
     in.Need(bits);
     const HuffEntry* e = HuffRoot(table) + (~in.buf & ((1u << bits) - 1));
-    while (e->e > 16) {
-        if (e->e == kInvalidCode) return nullptr;
+    while (e->e > kHuffLinkBase) {
+        if (e->e == kHuffInvalid) return nullptr;
         in.Drop(e->b);
-        unsigned k = e->e - 16u;
+        unsigned k = e->e - kHuffLinkBase;
         in.Need(k);
         e = e->v.t + (~in.buf & ((1u << k) - 1));
     }
-    if (e->e == kInvalidCode) return nullptr;
+    if (e->e == kHuffInvalid) return nullptr;
     in.Drop(e->b);
     return e;
 }

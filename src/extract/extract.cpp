@@ -17,8 +17,7 @@
 #include "archive/archive.h"
 #include "common/crc32.h"
 #include "crypt/password.h"
-#include "extract/inflate.h"
-#include "extract/legacy.h"
+#include "extract/decode.h"
 #include "extract/streams.h"
 #include "platform/platform.h"
 
@@ -156,32 +155,10 @@ void StoredCopy(bool decrypt, int64_t dataStart) {
 }
 
 void Decode(bool encrypted, int64_t dataStart) {
-    StreamState& s = engine().stream;
-    switch (s.current.method) {
-        case 0:
-            StoredCopy(encrypted, dataStart);
-            break;
-        case 1:
-            Unshrink();
-            break;
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            Unreduce();
-            if (s.outCount > 0 && Status() == 0) FlushOutput();
-            break;
-        case 6:
-            Explode(s.current.flags);
-            if (s.outCount > 0 && Status() == 0) FlushOutput();
-            break;
-        case 8:
-            Inflate();
-            InflateFree();
-            break;
-        default:
-            break;
-    }
+    if (engine().stream.current.method == 0)
+        StoredCopy(encrypted, dataStart);
+    else
+        DecodeEntry();
 }
 
 // Reads the local header at the entry's offset and leaves the archive at the
@@ -300,6 +277,7 @@ void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target, int know
 
     const int archive = e.archive.handle;
     s.inHandle = archive;
+    s.memory = nullptr;
     const int64_t savedPos = platform::FileTell(archive);
     char localName[kPathField];
     if (!ReadLocalHeader(archive, entry, localName)) {

@@ -25,7 +25,6 @@ namespace {
 HuffEntry* EntriesOf(HuffTable* block) { return &block->head + 1; }
 
 constexpr unsigned kMaxBits = 16;
-constexpr uint8_t kInvalid = 99;
 
 struct Symbol {
     uint16_t value;   // symbol number
@@ -53,7 +52,7 @@ struct Builder {
         block->head.v.t = nullptr;
         HuffEntry* table = EntriesOf(block);
         for (size_t i = 0; i < entries; ++i) {
-            table[i].e = kInvalid;
+            table[i].e = kHuffInvalid;
             table[i].b = 0;
             table[i].v.n = 0;
         }
@@ -69,7 +68,7 @@ struct Builder {
         HuffEntry out{};
         out.b = static_cast<uint8_t>(bitsHere);
         if (sym.value < s) {
-            out.e = sym.value < 256 ? 16 : 15;
+            out.e = sym.value < 256 ? kHuffLiteral : kHuffEndOfBlock;
             out.v.n = sym.value;
         } else {
             out.e = extra[sym.value - s];
@@ -112,7 +111,7 @@ struct Builder {
             HuffEntry* sub = NewBlock(subWidth);
             if (!sub) return false;
             HuffEntry link{};
-            link.e = static_cast<uint8_t>(16 + subWidth);
+            link.e = static_cast<uint8_t>(kHuffLinkBase + subWidth);
             link.b = static_cast<uint8_t>(width);
             link.v.t = sub;
             table[index] = link;

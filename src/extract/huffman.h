@@ -7,10 +7,17 @@
 
 namespace vardex {
 
+// What a table entry is, by its kind field `e`.
+constexpr uint8_t kHuffMaxExtra = 13;     // 0..13: a base followed by e extra bits
+constexpr uint8_t kHuffEndOfBlock = 15;   // code 256 of a literal/length code
+constexpr uint8_t kHuffLiteral = 16;      // a literal (or simple value) in v.n
+constexpr uint8_t kHuffLinkBase = 16;     // above: a link to a sub-table indexed by
+                                          // the next e - 16 bits
+constexpr uint8_t kHuffInvalid = 99;      // no code has these bits
+
 // One lookup table entry.
 struct HuffEntry {
-    uint8_t e;  // 0..13: base followed by e extra bits; 15: end of block; 16: literal;
-                // 17..31: link to a sub-table indexed by the next e - 16 bits; 99: invalid
+    uint8_t e;  // the kind, as above
     uint8_t b;  // bits consumed at this level
     union {
         uint16_t n;             // literal, length base or distance base

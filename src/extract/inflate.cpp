@@ -9,6 +9,7 @@
 // them is invalid data.
 #include "extract/inflate.h"
 
+#include <bit>
 #include <cstring>
 
 #include "api/engine.h"
@@ -25,7 +26,7 @@ constexpr unsigned kWindowSize = kInflateWindowSize;
 constexpr uint16_t kLengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
                                       35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
 constexpr uint8_t kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
-                                      3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
+                                      3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, kHuffInvalid, kHuffInvalid};
 constexpr uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
                                         193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
@@ -81,6 +82,7 @@ struct Bits {
 };
 
 Bits g_bits;
+bool g_fastPath = true;
 
 struct TableGuard {
     HuffTable* table = nullptr;
@@ -95,10 +97,10 @@ const HuffEntry* Decode(Bits& in, const HuffEntry* table, unsigned bits) {
     in.Need(bits);
     const HuffEntry* t = table + in.Peek(bits);
     unsigned e = t->e;
-    while (e > 16) {
-        if (e == 99) return nullptr;
+    while (e > kHuffLinkBase) {
+        if (e == kHuffInvalid) return nullptr;
         in.Drop(t->b);
-        e -= 16;
+        e -= kHuffLinkBase;
         in.Need(e);
         t = t->v.t + in.Peek(e);
         e = t->e;
@@ -107,17 +109,152 @@ const HuffEntry* Decode(Bits& in, const HuffEntry* table, unsigned bits) {
     return t;
 }
 
+// Copies a match of `length` bytes from `distance` back to window position w
+// and returns the new position.  The copy neither wraps nor reaches the end
+// of the window (the fast path guarantees both).
+inline unsigned CopyMatchFast(unsigned w, unsigned from, unsigned length, unsigned distance) {
+    uint8_t* out = g_window + w;
+    const uint8_t* in = g_window + from;
+    if (distance >= length) {
+        memcpy(out, in, length);
+    } else if (distance >= 8) {
+        // Overlapping by at least a word: each word read lies wholly before
+        // the bytes it is written to.
+        unsigned i = 0;
+        for (; i + 8 <= length; i += 8) memcpy(out + i, in + i, 8);
+        for (; i < length; ++i) out[i] = in[i];
+    } else if (distance == 1) {
+        memset(out, in[0], length);
+    } else {
+        for (unsigned i = 0; i < length; ++i) out[i] = in[i];
+    }
+    return w + length;
+}
+
+// The fast path: while at least a word of input is in hand and a longest
+// match still fits below the end of the window, one refill of the 64-bit
+// buffer at the top of each step covers a whole literal/length code with its
+// extra bits plus a distance code with its extra bits (at most 48 bits), and
+// the window is never flushed.  Returns kInflateOk and leaves *ended when the
+// block ended, kInflateBadData for an invalid code or distance, and
+// kInflateOk without *ended when the careful path must take the next step.
+int InflateFast(Bits& in, unsigned& w, const HuffEntry* tl, const HuffEntry* td, unsigned bl, unsigned bd,
+                bool* ended) {
+    InputView view = InputInHand();
+    const uint8_t* next = view.next;
+    const uint8_t* const end = view.end;
+    uint64_t buffer = in.buffer;
+    unsigned count = in.count;
+    const uint64_t lmask = (uint64_t{1} << bl) - 1;
+    const uint64_t dmask = (uint64_t{1} << bd) - 1;
+    int result = kInflateOk;
+
+    while (end - next >= 8 && w < kWindowSize - 258) {
+        if (count < 56) {
+            uint64_t word;
+            memcpy(&word, next, 8);
+            if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+            buffer |= word << count;
+            const unsigned bytes = (63 - count) >> 3;
+            next += bytes;
+            count += bytes * 8;
+        }
+        const HuffEntry* t = tl + (buffer & lmask);
+        unsigned e = t->e;
+        while (e > kHuffLinkBase) {
+            if (e == kHuffInvalid) break;
+            buffer >>= t->b;
+            count -= t->b;
+            t = t->v.t + (buffer & ((uint64_t{1} << (e - kHuffLinkBase)) - 1));
+            e = t->e;
+        }
+        if (e == kHuffInvalid) {
+            result = kInflateBadData;
+            break;
+        }
+        buffer >>= t->b;
+        count -= t->b;
+        if (e == kHuffLiteral) {
+            g_window[w++] = static_cast<uint8_t>(t->v.n);
+            ++g_produced;
+            continue;
+        }
+        if (e == kHuffEndOfBlock) {
+            *ended = true;
+            break;
+        }
+        unsigned length = t->v.n + static_cast<unsigned>(buffer & ((1u << e) - 1));
+        buffer >>= e;
+        count -= e;
+        if (!td) {
+            result = kInflateBadData;
+            break;
+        }
+        t = td + (buffer & dmask);
+        e = t->e;
+        while (e > kHuffLinkBase) {
+            if (e == kHuffInvalid) break;
+            buffer >>= t->b;
+            count -= t->b;
+            t = t->v.t + (buffer & ((uint64_t{1} << (e - kHuffLinkBase)) - 1));
+            e = t->e;
+        }
+        if (e > kHuffMaxExtra) {
+            result = kInflateBadData;
+            break;
+        }
+        buffer >>= t->b;
+        count -= t->b;
+        unsigned distance = t->v.n + static_cast<unsigned>(buffer & ((1u << e) - 1));
+        buffer >>= e;
+        count -= e;
+        if (distance > g_produced) {
+            result = kInflateBadData;
+            break;
+        }
+        g_produced += length;
+        if (distance <= w) {
+            w = CopyMatchFast(w, w - distance, length, distance);
+        } else {
+            // The source begins in the previous lap of the window.
+            unsigned from = w + kWindowSize - distance;
+            while (length > 0) {
+                unsigned run = kWindowSize - from;
+                if (run > length) run = length;
+                memmove(g_window + w, g_window + from, run);  // never overlapping: from > w
+                w += run;
+                length -= run;
+                from = 0;
+                if (length > 0) {
+                    w = CopyMatchFast(w, from, length, distance);
+                    length = 0;
+                }
+            }
+        }
+    }
+    // Bits above the count must be zero for the careful path's refill.
+    in.buffer = count >= 64 ? buffer : buffer & ((uint64_t{1} << count) - 1);
+    in.count = count;
+    ConsumeInput(static_cast<size_t>(next - view.next));
+    return result;
+}
+
 int InflateCodes(const HuffEntry* tl, const HuffEntry* td, unsigned bl, unsigned bd) {
     Bits in = g_bits;
     unsigned w = g_windowPos;
     int result = kInflateOk;
     for (;;) {
+        if (g_fastPath && in.padding == 0) {
+            bool ended = false;
+            result = InflateFast(in, w, tl, td, bl, bd, &ended);
+            if (result != kInflateOk || ended) break;
+        }
         const HuffEntry* t = Decode(in, tl, bl);
         if (!t || in.Overrun()) {
             result = kInflateBadData;
             break;
         }
-        if (t->e == 16) {
+        if (t->e == kHuffLiteral) {
             g_window[w++] = static_cast<uint8_t>(t->v.n);
             ++g_produced;
             if (w == kWindowSize) {
@@ -126,7 +263,7 @@ int InflateCodes(const HuffEntry* tl, const HuffEntry* td, unsigned bl, unsigned
             }
             continue;
         }
-        if (t->e == 15) break;
+        if (t->e == kHuffEndOfBlock) break;
 
         unsigned length = t->v.n + in.Take(t->e);
         if (!td) {  // a match in a block that has no distance codes
@@ -134,7 +271,7 @@ int InflateCodes(const HuffEntry* tl, const HuffEntry* td, unsigned bl, unsigned
             break;
         }
         t = Decode(in, td, bd);
-        if (!t || t->e > 13) {
+        if (!t || t->e > kHuffMaxExtra) {
             result = kInflateBadData;
             break;
         }
@@ -322,15 +459,13 @@ int Inflate() {
     bool last = false;
     do {
         int r = InflateBlock(&last);
-        if (r != kInflateOk) {
-            // Memory running out is not damage in the data.
-            SetStatus(r == kInflateNoMemory ? VX_OUT_OF_MEMORY : VX_BAD_DATA);
-            return r;
-        }
+        if (r != kInflateOk) return r;
     } while (!last);
     FlushWindow(g_windowPos);
     return kInflateOk;
 }
+
+void SetInflateFastPathForTesting(bool on) { g_fastPath = on; }
 
 void InflateFree() {
     FreeHuffmanTable(g_fixedLiterals);

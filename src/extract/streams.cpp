@@ -34,7 +34,13 @@ int64_t PercentOf(uint32_t written, uint32_t total, int64_t whenTotalZero) {
 bool Refill(StreamState& s) {
     if (s.toRead == 0) return false;
     uint32_t want = s.toRead < static_cast<uint32_t>(kInputBufferSize) ? s.toRead : kInputBufferSize;
-    int32_t got = platform::FileRead(s.inHandle, s.inBuf, want);
+    int32_t got;
+    if (s.memory) {
+        got = static_cast<int32_t>(want);
+        memcpy(s.inBuf, s.memory + (s.current.compressedSize - s.toRead), want);
+    } else {
+        got = platform::FileRead(s.inHandle, s.inBuf, want);
+    }
     if (got <= 0) {
         // A failed read, or an archive that ends before the entry's data does.
         SetStatus(VX_FILE_ERROR);
@@ -76,6 +82,26 @@ int NextByte(bool decrypt) {
 }
 
 }  // namespace
+
+InputView InputInHand() {
+    StreamState& s = engine().stream;
+    if (s.inPos > s.inCount) return {nullptr, nullptr};
+    uint8_t* next = &s.inBuf[s.inPos - 1];
+    uint8_t* end = s.inBuf + s.inCount;
+    if (s.pendingDecrypt && s.encrypted) {
+        // The bytes read together with the encryption header: the cipher
+        // runs over them in order, whether one at a time or together.
+        DecryptBuffer(engine().cipher, next, static_cast<size_t>(end - next));
+        s.pendingDecrypt = 0;
+    }
+    return {next, end};
+}
+
+void ConsumeInput(size_t n) {
+    StreamState& s = engine().stream;
+    s.inPos = static_cast<int16_t>(s.inPos + static_cast<int16_t>(n));
+    if (n > 0) s.lastByte = s.inBuf[s.inPos - 2];
+}
 
 void ResetStream(StreamState& s, const CentralFields& entry) {
     s.current = entry;

@@ -4,6 +4,7 @@
 // output to the running CRC-32, write it, count it and report progress.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "archive/records.h"
@@ -25,6 +26,8 @@ struct StreamState {
     uint8_t bitCount = 0;            // Unreduce's bit count
     bool endOfInput = false;
     uint32_t toRead = 0;             // compressed bytes not yet read
+    const uint8_t* memory = nullptr; // when set, the compressed data itself
+                                     // (tests and fuzzers), read in place of inHandle
     uint32_t encrypted = 0;
     uint32_t pendingDecrypt = 0;
     uint8_t* outBuf = nullptr;       // 8,192 bytes, per entry
@@ -40,6 +43,17 @@ void ResetStream(StreamState& s, const CentralFields& entry);
 
 // Next compressed byte (decrypted when the entry is), -1 at the end.
 int ReadByte();
+
+// The decoders' direct view of the input: the bytes already read and not yet
+// handed out, decrypted.  A decoder that takes bytes from it marks them used
+// with ConsumeInput; ReadByte then goes on after them and refills the view
+// when it is empty.
+struct InputView {
+    const uint8_t* next;
+    const uint8_t* end;
+};
+InputView InputInHand();
+void ConsumeInput(size_t n);
 // Next byte without decryption, left in stream.lastByte (Unreduce).
 void ReadBytePlain();
 // One output byte into the 8,192-byte buffer (Unreduce); flushes when full.

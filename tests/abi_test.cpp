@@ -2,11 +2,15 @@
 // extensions carrying the Vx prefix): nothing of the engine's internals.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include "support/test_support.h"
+#include "vardex32x.h"
 
 namespace {
 
@@ -38,6 +42,30 @@ TEST(Abi, LibraryExportsTheContractAndOnlyVxExtensionsBeside) {
         if (type == "T") functions.insert(name);
     }
     for (const std::string& name : kContract) EXPECT_TRUE(functions.count(name)) << "not exported: " << name;
+}
+
+// Every status code the public headers define has its own words, so a host
+// (and the command line) never shows "unknown status" for a code the library
+// can leave.
+TEST(Abi, EveryStatusCodeOfTheHeadersHasItsOwnWords) {
+    const std::regex status(R"(#define\s+(VX_\w+|Vx\w+)\s+(\d+)u\b)");
+    std::map<std::string, std::string> seen;  // text -> the code's name
+    int codes = 0;
+    for (const char* header : {"/include/vardex32.h", "/include/vardex32x.h"}) {
+        std::ifstream in(vxtest::SourceDir() + header);
+        ASSERT_TRUE(in) << header;
+        for (std::string line; std::getline(in, line);) {
+            std::smatch m;
+            if (!std::regex_search(line, m, status)) continue;
+            ++codes;
+            const std::string text = VxStatusText(static_cast<uint16_t>(std::stoul(m[2])));
+            EXPECT_NE(text, "unknown status") << m[1];
+            const auto [at, fresh] = seen.emplace(text, m[1]);
+            EXPECT_TRUE(fresh) << m[1] << " shares its words with " << at->second;
+        }
+    }
+    EXPECT_GE(codes, 17);
+    EXPECT_STREQ(VxStatusText(12345), "unknown status");
 }
 
 }  // namespace

@@ -56,8 +56,24 @@
 #include <stdint.h>
 
 #ifdef _WIN32
+/* The engine itself is built with VARDEX_BUILD (exports and the full
+ * Windows records); hosts import and need no <windows.h> for this header. */
+#ifdef VARDEX_BUILD
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
+#ifdef VARDEX_STATIC
+#define VARDEX_API /* linked in statically (the stub library, the head) */
+#else
 #define VARDEX_API __declspec(dllexport)
+#endif
+#else
+#define VARDEX_API __declspec(dllimport)
+#endif
 #define VARDEX_CALL __stdcall
 #else
 #define VARDEX_API __attribute__((visibility("default")))
@@ -69,9 +85,15 @@ extern "C" {
 #endif
 
 /* ------------------------------------------------------------------------ */
-/* Windows records the contract is written in terms of (POSIX builds only).  */
+/* Windows records the contract is written in terms of.  On Windows only the */
+/* find record's tag is named here: a host that reads its fields includes    */
+/* <windows.h>, before or after this header.                                */
 /* ------------------------------------------------------------------------ */
-#ifndef _WIN32
+#ifdef _WIN32
+struct _WIN32_FIND_DATAA;
+#define VARDEX_FIND_DATA struct _WIN32_FIND_DATAA
+#else
+#define VARDEX_FIND_DATA WIN32_FIND_DATAA
 typedef struct FILETIME {
     uint32_t dwLowDateTime;  /* 100-ns intervals since 1601-01-01, low half */
     uint32_t dwHighDateTime; /* high half */
@@ -213,8 +235,8 @@ typedef int32_t(VARDEX_CALL* SetCryptKeyProc)(uint32_t hostWord, char* password,
 /* Progress in percent; 0 cancels (2926). */
 typedef int32_t(VARDEX_CALL* SetProgressProc)(uint32_t hostWord, int32_t percent);
 /* 0 replace, 1 keep the old item, 2 stop (2926), other: see the operation. */
-typedef int32_t(VARDEX_CALL* OkToReplaceProc)(uint32_t hostWord, WIN32_FIND_DATAA* existing,
-                                              WIN32_FIND_DATAA* replacement);
+typedef int32_t(VARDEX_CALL* OkToReplaceProc)(uint32_t hostWord, VARDEX_FIND_DATA* existing,
+                                              VARDEX_FIND_DATA* replacement);
 /* Asked by the stub library before each further volume: the 1-based volume
  * number and its path (a 260-byte buffer the host may change); 0 cancels. */
 typedef int32_t(VARDEX_CALL* GetNextDiskProc)(uint32_t hostWord, int32_t volume, char* path);

@@ -95,12 +95,12 @@ int32_t WriteHead(const char* path, bool secondForm, uint32_t flags, int32_t for
 
 extern "C" {
 
-VARDEX_API int32_t GetSfxHead(const char* path, int32_t /*three*/, int32_t form, int32_t split, const char* text1,
+VARDEX_API int32_t VARDEX_CALL GetSfxHead(const char* path, int32_t /*three*/, int32_t form, int32_t split, const char* text1,
                               const char* text2) {
     return WriteHead(path, false, 0, form, 0, split != 0, "", text1, text2);
 }
 
-VARDEX_API int32_t GetSfxHead2(const char* path, int32_t /*three*/, SfxDesc* desc) {
+VARDEX_API int32_t VARDEX_CALL GetSfxHead2(const char* path, int32_t /*three*/, SfxDesc* desc) {
     if (!desc) return 0;
     char defaultDir[256];
     memcpy(defaultDir, desc->stubData, 255);
@@ -115,17 +115,17 @@ VARDEX_API int32_t GetSfxHead2(const char* path, int32_t /*three*/, SfxDesc* des
                      defaultDir, title, message);
 }
 
-VARDEX_API void SetGetNextDiskProc(uint32_t hostWord, GetNextDiskProc proc) {
+VARDEX_API void VARDEX_CALL SetGetNextDiskProc(uint32_t hostWord, GetNextDiskProc proc) {
     g_reg.nextDiskWord = hostWord;
     g_reg.nextDisk = proc;
 }
 
-VARDEX_API void SetOkToReplaceProc(uint32_t hostWord, OkToReplaceProc proc) {
+VARDEX_API void VARDEX_CALL SetOkToReplaceProc(uint32_t hostWord, OkToReplaceProc proc) {
     g_reg.replaceWord = hostWord;
     g_reg.replace = proc;
 }
 
-VARDEX_API void SetSetSfxProgressProc(uint32_t hostWord, SetSfxProgressProc proc) {
+VARDEX_API void VARDEX_CALL SetSetSfxProgressProc(uint32_t hostWord, SetSfxProgressProc proc) {
     g_reg.progressWord = hostWord;
     g_reg.progress = proc;
 }
@@ -136,7 +136,7 @@ VARDEX_API void SetSetSfxProgressProc(uint32_t hostWord, SetSfxProgressProc proc
 // existing volume file is replaced unless OkToReplaceProc answers 1 or 2.
 // Returns 0, 5 (file error), 101 (short write) or 2926 (cancelled); on a
 // failure the volumes written so far are removed.
-VARDEX_API uint16_t ResizeFile(const char* source, const char* destination, uint32_t volumeSize) {
+VARDEX_API uint16_t VARDEX_CALL ResizeFile(const char* source, const char* destination, uint32_t volumeSize) {
     if (!source || !destination || volumeSize == 0) return VX_FILE_ERROR;
     Fd in(plat::FileOpen(source, plat::OpenMode::ReadOnly));
     if (in.fd < 0) return VX_FILE_ERROR;

@@ -6,31 +6,31 @@ using namespace vardex;
 
 extern "C" {
 
-VARDEX_API void InitZipFile(const char* path) {
+VARDEX_API void VARDEX_CALL InitZipFile(const char* path) {
     const EngineLock lock;
     OpenArchive(path);
 }
-VARDEX_API void CreateZipFile(const char* path) {
+VARDEX_API void VARDEX_CALL CreateZipFile(const char* path) {
     const EngineLock lock;
     CreateArchive(path);
 }
-VARDEX_API void DoneZipFile(void) {
+VARDEX_API void VARDEX_CALL DoneZipFile(void) {
     const EngineLock lock;
     CloseArchive();
 }
 
-VARDEX_API void InitZipFileList(ZipFileList* list) {
+VARDEX_API void VARDEX_CALL InitZipFileList(ZipFileList* list) {
     const EngineLock lock;
     if (list) {
         list->first = list->last = nullptr;
         list->count = 0;
     }
 }
-VARDEX_API void BuildZipFileList(ZipFileList* list, FileMaskList* masks) {
+VARDEX_API void VARDEX_CALL BuildZipFileList(ZipFileList* list, FileMaskList* masks) {
     const EngineLock lock;
     if (list) BuildEntryList(list, masks);
 }
-VARDEX_API void DoneZipFileList(ZipFileList* list) {
+VARDEX_API void VARDEX_CALL DoneZipFileList(ZipFileList* list) {
     const EngineLock lock;
     ReleaseEntryList(list);
 }

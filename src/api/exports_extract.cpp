@@ -5,7 +5,7 @@
 using namespace vardex;
 
 extern "C" {
-VARDEX_API void ExtractFileMaskListZip(FileMaskList* masks) {
+VARDEX_API void VARDEX_CALL ExtractFileMaskListZip(FileMaskList* masks) {
     const EngineLock lock;
     ExtractEntries(masks);
 }

@@ -6,17 +6,17 @@ using namespace vardex;
 
 extern "C" {
 
-VARDEX_API void InitFileMaskList(FileMaskList* list) {
+VARDEX_API void VARDEX_CALL InitFileMaskList(FileMaskList* list) {
     const EngineLock lock;
     if (list) list->first = list->last = nullptr;
 }
 
-VARDEX_API uint8_t AppendFileMask(const char* mask, FileMaskList* list) {
+VARDEX_API uint8_t VARDEX_CALL AppendFileMask(const char* mask, FileMaskList* list) {
     const EngineLock lock;
     return AppendMask(mask, list) ? 1 : 0;
 }
 
-VARDEX_API void DoneFileMaskList(FileMaskList* list) {
+VARDEX_API void VARDEX_CALL DoneFileMaskList(FileMaskList* list) {
     const EngineLock lock;
     ReleaseMaskList(list);
 }

@@ -10,37 +10,37 @@ using namespace vardex;
 
 extern "C" {
 
-VARDEX_API uint16_t GetArchiveStatus(void) {
+VARDEX_API uint16_t VARDEX_CALL GetArchiveStatus(void) {
     const EngineLock lock;
     return engine().status;
 }
 
-VARDEX_API void SetArchiveStatus(uint16_t code) {
+VARDEX_API void VARDEX_CALL SetArchiveStatus(uint16_t code) {
     const EngineLock lock;
     engine().status = code;
 }
 
-VARDEX_API void arOptionsOn(uint16_t mask) {
+VARDEX_API void VARDEX_CALL arOptionsOn(uint16_t mask) {
     const EngineLock lock;
     engine().options |= mask;
 }
 
-VARDEX_API void arOptionsOff(uint16_t mask) {
+VARDEX_API void VARDEX_CALL arOptionsOff(uint16_t mask) {
     const EngineLock lock;
     engine().options &= static_cast<uint16_t>(~(mask & ~kOptionProtectMask));
 }
 
-VARDEX_API uint8_t arOptionsAreOn(uint16_t mask) {
+VARDEX_API uint8_t VARDEX_CALL arOptionsAreOn(uint16_t mask) {
     const EngineLock lock;
     return (engine().options & mask) == mask ? 1 : 0;
 }
 
-VARDEX_API void SetOutputPath(const char* path) {
+VARDEX_API void VARDEX_CALL SetOutputPath(const char* path) {
     const EngineLock lock;
     AddSeparator(path ? path : "", engine().outputPath);
 }
 
-VARDEX_API void SetInputPath(const char* path) {
+VARDEX_API void VARDEX_CALL SetInputPath(const char* path) {
     const EngineLock lock;
     char* out = engine().inputPath;
     size_t len = CopyText(out, kPathField, path);
@@ -49,12 +49,12 @@ VARDEX_API void SetInputPath(const char* path) {
     if (len > 3) out[len] = '\\', out[len + 1] = '\0';
 }
 
-VARDEX_API void SetRelativePath(const char* path) {
+VARDEX_API void VARDEX_CALL SetRelativePath(const char* path) {
     const EngineLock lock;
     CopyText(engine().relativePath, kPathField, path);
 }
 
-VARDEX_API void SetCryptKey(const char* key) {
+VARDEX_API void VARDEX_CALL SetCryptKey(const char* key) {
     const EngineLock lock;
     EngineState& e = engine();
     if (!key || !*key) {
@@ -65,66 +65,66 @@ VARDEX_API void SetCryptKey(const char* key) {
     CopyText(e.password, sizeof e.password, key);
 }
 
-VARDEX_API int32_t SetPackLevel(int32_t level) {
+VARDEX_API int32_t VARDEX_CALL SetPackLevel(int32_t level) {
     const EngineLock lock;
     return engine().packLevel = level;
 }
 
-VARDEX_API void GetVersionDesc(uint32_t* version) {
+VARDEX_API void VARDEX_CALL GetVersionDesc(uint32_t* version) {
     const EngineLock lock;
     if (version) *version = VX_INTERFACE_VERSION;
 }
 
-VARDEX_API void GetArcerDesc(uint32_t* desc) {
+VARDEX_API void VARDEX_CALL GetArcerDesc(uint32_t* desc) {
     const EngineLock lock;
     if (desc) memcpy(desc, kDescriptorDefaults, sizeof kDescriptorDefaults);
 }
 
-VARDEX_API uint32_t GetArcerVerDesc(int32_t version, uint32_t* desc) {
+VARDEX_API uint32_t VARDEX_CALL GetArcerVerDesc(int32_t version, uint32_t* desc) {
     const EngineLock lock;
     if (version != VX_INTERFACE_VERSION) return VX_BAD_DATA;
     GetArcerDesc(desc);
     return 0;
 }
 
-VARDEX_API void SetArcerStats(const uint32_t* desc) {
+VARDEX_API void VARDEX_CALL SetArcerStats(const uint32_t* desc) {
     const EngineLock lock;
     if (!desc) return;
     for (int w = 6; w <= 9; ++w) engine().descriptor[w] = desc[w];
 }
 
-VARDEX_API uint32_t SetArcerVerStats(int32_t version, const uint32_t* desc) {
+VARDEX_API uint32_t VARDEX_CALL SetArcerVerStats(int32_t version, const uint32_t* desc) {
     const EngineLock lock;
     if (version != VX_INTERFACE_VERSION) return VX_BAD_DATA;
     SetArcerStats(desc);
     return 0;
 }
 
-VARDEX_API void SetSetFileNameProc(uint32_t hostWord, SetFileNameProc proc) {
+VARDEX_API void VARDEX_CALL SetSetFileNameProc(uint32_t hostWord, SetFileNameProc proc) {
     const EngineLock lock;
     engine().fileNameProc = {hostWord, proc};
 }
-VARDEX_API void SetSkipFileProc(uint32_t hostWord, SkipFileProc proc) {
+VARDEX_API void VARDEX_CALL SetSkipFileProc(uint32_t hostWord, SkipFileProc proc) {
     const EngineLock lock;
     engine().skipFileProc = {hostWord, proc};
 }
-VARDEX_API void SetSetCryptKeyProc(uint32_t hostWord, SetCryptKeyProc proc) {
+VARDEX_API void VARDEX_CALL SetSetCryptKeyProc(uint32_t hostWord, SetCryptKeyProc proc) {
     const EngineLock lock;
     engine().cryptKeyProc = {hostWord, proc};
 }
-VARDEX_API void SetSetProgressProc(uint32_t hostWord, SetProgressProc proc) {
+VARDEX_API void VARDEX_CALL SetSetProgressProc(uint32_t hostWord, SetProgressProc proc) {
     const EngineLock lock;
     engine().progressProc = {hostWord, proc};
 }
-VARDEX_API void SetOkToReplaceProc(uint32_t hostWord, OkToReplaceProc proc) {
+VARDEX_API void VARDEX_CALL SetOkToReplaceProc(uint32_t hostWord, OkToReplaceProc proc) {
     const EngineLock lock;
     engine().okToReplaceProc = {hostWord, proc};
 }
-VARDEX_API void SetGetNextDiskProc(uint32_t hostWord, GetNextDiskProc proc) {
+VARDEX_API void VARDEX_CALL SetGetNextDiskProc(uint32_t hostWord, GetNextDiskProc proc) {
     const EngineLock lock;
     engine().nextDiskProc = {hostWord, proc};
 }
-VARDEX_API void SetSetSfxProgressProc(uint32_t hostWord, SetSfxProgressProc proc) {
+VARDEX_API void VARDEX_CALL SetSetSfxProgressProc(uint32_t hostWord, SetSfxProgressProc proc) {
     const EngineLock lock;
     engine().sfxProgressProc = {hostWord, proc};
 }

@@ -5,11 +5,11 @@
 using namespace vardex;
 
 extern "C" {
-VARDEX_API void CompressFileMaskListZip(FileMaskList* masks) {
+VARDEX_API void VARDEX_CALL CompressFileMaskListZip(FileMaskList* masks) {
     const EngineLock lock;
     CompressFileMaskList(masks);
 }
-VARDEX_API void DeleteFileMaskListZip(FileMaskList* masks) {
+VARDEX_API void VARDEX_CALL DeleteFileMaskListZip(FileMaskList* masks) {
     const EngineLock lock;
     DeleteFileMaskList(masks);
 }

@@ -27,12 +27,13 @@ namespace {
 
 constexpr const char kStubName[] = "KORVAL32.KVL";
 
-using GetSfxHeadFn = int32_t (*)(const char*, int32_t, int32_t, int32_t, const char*, const char*);
-using GetSfxHead2Fn = int32_t (*)(const char*, int32_t, SfxDesc*);
-using ResizeFileFn = uint16_t (*)(const char*, const char*, uint32_t);
-using SetNextDiskFn = void (*)(uint32_t, GetNextDiskProc);
-using SetReplaceFn = void (*)(uint32_t, OkToReplaceProc);
-using SetSfxProgressFn = void (*)(uint32_t, SetSfxProgressProc);
+// The stub's six entry points, all in the exports' calling convention.
+using GetSfxHeadFn = int32_t(VARDEX_CALL*)(const char*, int32_t, int32_t, int32_t, const char*, const char*);
+using GetSfxHead2Fn = int32_t(VARDEX_CALL*)(const char*, int32_t, SfxDesc*);
+using ResizeFileFn = uint16_t(VARDEX_CALL*)(const char*, const char*, uint32_t);
+using SetNextDiskFn = void(VARDEX_CALL*)(uint32_t, GetNextDiskProc);
+using SetReplaceFn = void(VARDEX_CALL*)(uint32_t, OkToReplaceProc);
+using SetSfxProgressFn = void(VARDEX_CALL*)(uint32_t, SetSfxProgressProc);
 
 // The stub library, loaded for one call and freed on every way out.
 class StubLibrary {

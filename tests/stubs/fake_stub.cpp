@@ -43,7 +43,7 @@ extern "C" {
 VARDEX_API int FakeStubAnchor() { return 1; }
 
 // Records "three form split", then text 1 and text 2, one a line.
-VARDEX_API int32_t GetSfxHead(const char* path, int32_t three, int32_t form, int32_t split, const char* text1,
+VARDEX_API int32_t VARDEX_CALL GetSfxHead(const char* path, int32_t three, int32_t form, int32_t split, const char* text1,
                               const char* text2) {
     char got[2400];
     const int n = snprintf(got, sizeof got, "%d %d %d\n%s\n%s\n", three, form, split, text1 ? text1 : "(null)",
@@ -54,7 +54,7 @@ VARDEX_API int32_t GetSfxHead(const char* path, int32_t three, int32_t form, int
 
 #ifndef FAKE_NO_HEAD2
 // Records `three` as four little-endian bytes, then the whole record.
-VARDEX_API int32_t GetSfxHead2(const char* path, int32_t three, SfxDesc* desc) {
+VARDEX_API int32_t VARDEX_CALL GetSfxHead2(const char* path, int32_t three, SfxDesc* desc) {
     unsigned char got[4 + sizeof(SfxDesc)];
     for (int i = 0; i < 4; ++i) got[i] = static_cast<unsigned char>(static_cast<uint32_t>(three) >> (8 * i));
     memcpy(got + 4, desc, sizeof(SfxDesc));

@@ -1,0 +1,139 @@
+// Descriptor-based file access and path mapping on Windows: the C runtime's
+// descriptor calls, always in binary mode, reached through wide paths so
+// that names the ANSI code page cannot hold still reach the file system.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cwchar>
+
+#include "platform/platform.h"
+#include "platform/win_internal.h"
+
+namespace vardex::platform {
+
+namespace {
+// Remaining bytes before writes come up short; negative = no limit.
+int64_t g_writeBudget = -1;
+bool g_failSync = false;
+}  // namespace
+
+std::string NativePath(const char* enginePath) {
+    std::string out = enginePath ? enginePath : "";
+    for (char& c : out)
+        if (c == '/') c = '\\';
+    return out;
+}
+
+std::string EnginePath(const char* nativePath) { return NativePath(nativePath); }
+
+int FileOpen(const char* path, OpenMode mode) {
+    if (!path || !*path) return -1;
+    int flags = _O_BINARY | _O_NOINHERIT;
+    switch (mode) {
+        case OpenMode::ReadOnly: flags |= _O_RDONLY; break;
+        case OpenMode::ReadWrite: flags |= _O_RDWR; break;
+        case OpenMode::Create: flags |= _O_RDWR | _O_CREAT | _O_TRUNC; break;
+    }
+    const std::wstring wide = win::WidePath(path);
+    // Only plain files: a directory, or a device the name happens to reach,
+    // is not what the engine means to open.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    const int fd = ::_wopen(wide.c_str(), flags, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        win::SetLastErrorFromErrno();
+        return -1;
+    }
+    const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK) {
+        ::_close(fd);
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    return fd;
+}
+
+int32_t FileRead(int fd, void* buffer, uint32_t count) {
+    if (fd < 0) return -1;
+    auto* p = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const int n = ::_read(fd, p + done, count - done);
+        if (n < 0) return done ? static_cast<int32_t>(done) : -1;
+        if (n == 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    return static_cast<int32_t>(done);
+}
+
+int32_t FileWrite(int fd, const void* buffer, uint32_t count) {
+    if (fd < 0) return -1;
+    uint32_t allowed = count;
+    if (g_writeBudget >= 0 && static_cast<int64_t>(allowed) > g_writeBudget)
+        allowed = static_cast<uint32_t>(g_writeBudget);
+    const auto* p = static_cast<const uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < allowed) {
+        const int n = ::_write(fd, p + done, allowed - done);
+        if (n < 0) {
+            if (done == 0) return -1;
+            break;
+        }
+        if (n == 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    if (g_writeBudget >= 0) g_writeBudget -= done;
+    return static_cast<int32_t>(done);
+}
+
+int64_t FileSeek(int fd, int64_t offset, int origin) {
+    if (fd < 0) return -1;
+    const int64_t r = ::_lseeki64(fd, offset, origin);
+    return r < 0 ? -1 : r;
+}
+
+int64_t FileTell(int fd) { return FileSeek(fd, 0, SEEK_CUR); }
+
+int64_t FileLength(int fd) {
+    if (fd < 0) return -1;
+    const int64_t r = ::_filelengthi64(fd);
+    return r < 0 ? -1 : r;
+}
+
+bool FileClose(int fd) { return fd >= 0 && ::_close(fd) == 0; }
+
+bool FileTruncate(int fd, int64_t length) { return fd >= 0 && ::_chsize_s(fd, length) == 0; }
+
+bool FileSync(int fd) { return fd >= 0 && !g_failSync && ::_commit(fd) == 0; }
+
+bool FileRename(const char* from, const char* to) {
+    // As on POSIX, a file already under the new name is replaced.
+    if (!::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return false;
+    return true;
+}
+
+bool FileRemove(const char* path) { return ::_wunlink(win::WidePath(path).c_str()) == 0; }
+
+bool MakeDirectory(const char* path) { return ::_wmkdir(win::WidePath(path).c_str()) == 0; }
+
+bool PathExists(const char* path) {
+    if (!path || !*path) return false;
+    return ::_waccess(win::WidePath(path).c_str(), 0) == 0;
+}
+
+// Windows runs a program by its name; nothing to mark.
+bool MarkExecutable(const char* path) { return PathExists(path); }
+
+void SetWriteBudgetForTesting(int64_t bytes) { g_writeBudget = bytes; }
+
+void SetSyncFailureForTesting(bool fail) { g_failSync = fail; }
+
+}  // namespace vardex::platform

@@ -65,7 +65,7 @@ FindHandle FindFirstFileA(const char* path, WIN32_FIND_DATAA* data) {
     data->nFileSizeLow = wide.nFileSizeLow;
     // The host sees the ANSI form of the name, as FindFirstFileA gives it.
     const std::string name = win::Narrow(wide.cFileName);
-    const size_t len = CutLength(name.c_str(), name.size(), sizeof data->cFileName - 1);
+    const size_t len = TextCutLength(name.c_str(), name.size(), sizeof data->cFileName - 1);
     memcpy(data->cFileName, name.data(), len);
     const std::string alternate = win::Narrow(wide.cAlternateFileName);
     const size_t altLen = alternate.size() < sizeof data->cAlternateFileName ? alternate.size() : 0;

@@ -1,7 +1,11 @@
 #include "head_terminal.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -18,6 +22,25 @@ namespace {
 
 bool g_overwriteAll = false;
 
+#ifdef _WIN32
+bool Interactive() { return _isatty(_fileno(stdin)) && _isatty(_fileno(stderr)); }
+
+// Reads one line from the console; without echo when secret.
+bool ReadLine(char* out, size_t cap, bool secret) {
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    const bool restore = secret && GetConsoleMode(in, &mode) &&
+                         SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    bool ok = fgets(out, static_cast<int>(cap), stdin) != nullptr;
+    if (restore) {
+        SetConsoleMode(in, mode);
+        fputc('\n', stderr);
+    }
+    if (!ok) return false;
+    out[strcspn(out, "\r\n")] = '\0';
+    return true;
+}
+#else
 bool Interactive() { return isatty(STDIN_FILENO) && isatty(STDERR_FILENO); }
 
 // Reads one line from the terminal; without echo when secret.
@@ -38,8 +61,9 @@ bool ReadLine(char* out, size_t cap, bool secret) {
     out[strcspn(out, "\r\n")] = '\0';
     return true;
 }
+#endif
 
-int32_t AskPassword(uint32_t, char* password, const char* name) {
+int32_t VARDEX_CALL AskPassword(uint32_t, char* password, const char* name) {
     if (!Interactive()) return 0;
     fprintf(stderr, "Password for %s: ", name);
     char line[256];
@@ -49,7 +73,7 @@ int32_t AskPassword(uint32_t, char* password, const char* name) {
     return 1;
 }
 
-int32_t AskReplace(uint32_t, WIN32_FIND_DATAA* existing, WIN32_FIND_DATAA*) {
+int32_t VARDEX_CALL AskReplace(uint32_t, WIN32_FIND_DATAA* existing, WIN32_FIND_DATAA*) {
     if (g_overwriteAll) return 0;
     if (!Interactive()) {
         fprintf(stderr, "  skipping %s: it exists (use -o to overwrite)\n", existing->cFileName);
@@ -69,7 +93,7 @@ int32_t AskReplace(uint32_t, WIN32_FIND_DATAA* existing, WIN32_FIND_DATAA*) {
     }
 }
 
-int32_t ShowName(uint32_t, const char* from, const char*) {
+int32_t VARDEX_CALL ShowName(uint32_t, const char* from, const char*) {
     printf("  extracting: %s\n", from + (from[0] == '\\'));
     return 1;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vardex32.h"
+#include "windows_compat.h"
 
 namespace cli {
 

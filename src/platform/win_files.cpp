@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win_internal.h"
@@ -45,8 +47,17 @@ int FileOpen(const char* path, OpenMode mode) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return -1;
     }
-    const int fd = ::_wopen(wide.c_str(), flags, _S_IREAD | _S_IWRITE);
+    // Opened with FILE_SHARE_DELETE, so that a rewrite can put the new
+    // archive in place under the name while this descriptor still reads
+    // the old one, as rename does on POSIX.
+    const DWORD access = mode == OpenMode::ReadOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    const DWORD disposition = mode == OpenMode::Create ? CREATE_ALWAYS : OPEN_EXISTING;
+    const HANDLE opened = ::CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return -1;
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(opened), flags & ~(_O_CREAT | _O_TRUNC));
     if (fd < 0) {
+        ::CloseHandle(opened);
         win::SetLastErrorFromErrno();
         return -1;
     }
@@ -112,12 +123,33 @@ bool FileTruncate(int fd, int64_t length) { return fd >= 0 && ::_chsize_s(fd, le
 
 bool FileSync(int fd) { return fd >= 0 && !g_failSync && ::_commit(fd) == 0; }
 
+namespace {
+// Renames with POSIX semantics (Windows 10 and later): the name is taken over
+// even while the file under it is still open, as a rewrite needs when it puts
+// the new archive in place while the old one is held locked.
+bool RenameReplacingOpenFile(const std::wstring& from, const std::wstring& to) {
+    const HANDLE h = ::CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    const DWORD flags = 0x1 /* replace if exists */ | 0x2 /* POSIX semantics */;
+    memcpy(buffer.data(), &flags, sizeof flags);  // the Flags member shares the first field
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+    memcpy(info->FileName, to.c_str(), to.size() * sizeof(wchar_t));
+    const bool ok = ::SetFileInformationByHandle(h, static_cast<FILE_INFO_BY_HANDLE_CLASS>(22) /* FileRenameInfoEx */,
+                                                 info, static_cast<DWORD>(buffer.size()));
+    ::CloseHandle(h);
+    return ok;
+}
+}  // namespace
+
 bool FileRename(const char* from, const char* to) {
     // As on POSIX, a file already under the new name is replaced.
-    if (!::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return false;
-    return true;
+    const std::wstring wideFrom = win::WidePath(from), wideTo = win::WidePath(to);
+    if (::MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    return RenameReplacingOpenFile(wideFrom, wideTo);
 }
 
 bool FileRemove(const char* path) { return ::_wunlink(win::WidePath(path).c_str()) == 0; }

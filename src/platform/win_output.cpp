@@ -364,8 +364,9 @@ std::string ResolvedPath(const char* path) {
 }
 
 int FileCreateNew(const char* path) {
-    const HANDLE h = ::CreateFileW(win::WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // Shared for deletion: the file is renamed into place while still open.
+    const HANDLE h = ::CreateFileW(win::WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     return DescriptorFor(h, _O_RDWR);
 }
 

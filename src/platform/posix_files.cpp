@@ -20,6 +20,48 @@ namespace {
 int64_t g_writeBudget = -1;
 bool g_failSync = false;
 bool g_enforceReadOnly = false;
+
+// Reads and writes run to the whole count unless the file ends or fails;
+// a position below 0 means the descriptor's own position.  A failure after
+// some bytes returns the bytes done.
+int32_t ReadWhole(int fd, void* buffer, uint32_t count, int64_t position) {
+    auto* p = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t n = position < 0 ? ::read(fd, p + done, count - done)
+                                       : ::pread(fd, p + done, count - done, static_cast<off_t>(position + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return done ? static_cast<int32_t>(done) : -1;
+        }
+        if (n == 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    return static_cast<int32_t>(done);
+}
+
+// Writes also honour the test hook's write budget.
+int32_t WriteWhole(int fd, const void* buffer, uint32_t count, int64_t position) {
+    uint32_t allowed = count;
+    if (g_writeBudget >= 0 && static_cast<int64_t>(allowed) > g_writeBudget)
+        allowed = static_cast<uint32_t>(g_writeBudget);
+    const auto* p = static_cast<const uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < allowed) {
+        const ssize_t n = position < 0 ? ::write(fd, p + done, allowed - done)
+                                       : ::pwrite(fd, p + done, allowed - done, static_cast<off_t>(position + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done == 0) return -1;
+            break;
+        }
+        if (n == 0) break;
+        done += static_cast<uint32_t>(n);
+    }
+    if (g_writeBudget >= 0) g_writeBudget -= done;
+    return static_cast<int32_t>(done);
+}
+
 }  // namespace
 
 namespace posix {
@@ -75,42 +117,7 @@ int FileOpen(const char* path, OpenMode mode) {
     return fd;
 }
 
-int32_t FileRead(int fd, void* buffer, uint32_t count) {
-    if (fd < 0) return -1;
-    auto* p = static_cast<uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n = ::read(fd, p + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return done ? static_cast<int32_t>(done) : -1;
-        }
-        if (n == 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    return static_cast<int32_t>(done);
-}
 
-int32_t FileWrite(int fd, const void* buffer, uint32_t count) {
-    if (fd < 0) return -1;
-    uint32_t allowed = count;
-    if (g_writeBudget >= 0 && static_cast<int64_t>(allowed) > g_writeBudget)
-        allowed = static_cast<uint32_t>(g_writeBudget);
-    const auto* p = static_cast<const uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < allowed) {
-        ssize_t n = ::write(fd, p + done, allowed - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (done == 0) return -1;
-            break;
-        }
-        if (n == 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    if (g_writeBudget >= 0) g_writeBudget -= done;
-    return static_cast<int32_t>(done);
-}
 
 int64_t FileSeek(int fd, int64_t offset, int origin) {
     if (fd < 0) return -1;
@@ -159,42 +166,7 @@ bool PathOccupied(const char* path) {
     return path && *path && ::lstat(NativePath(path).c_str(), &st) == 0;
 }
 
-int32_t FileReadAt(int fd, void* buffer, uint32_t count, int64_t position) {
-    if (fd < 0 || position < 0) return -1;
-    auto* p = static_cast<uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pread(fd, p + done, count - done, static_cast<off_t>(position + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return done ? static_cast<int32_t>(done) : -1;
-        }
-        if (n == 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    return static_cast<int32_t>(done);
-}
 
-int32_t FileWriteAt(int fd, const void* buffer, uint32_t count, int64_t position) {
-    if (fd < 0 || position < 0) return -1;
-    uint32_t allowed = count;
-    if (g_writeBudget >= 0 && static_cast<int64_t>(allowed) > g_writeBudget)
-        allowed = static_cast<uint32_t>(g_writeBudget);
-    const auto* p = static_cast<const uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < allowed) {
-        const ssize_t n = ::pwrite(fd, p + done, allowed - done, static_cast<off_t>(position + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (done == 0) return -1;
-            break;
-        }
-        if (n == 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    if (g_writeBudget >= 0) g_writeBudget -= done;
-    return static_cast<int32_t>(done);
-}
 
 namespace {
 
@@ -314,5 +286,19 @@ void SetWriteBudgetForTesting(int64_t bytes) { g_writeBudget = bytes; }
 void SetSyncFailureForTesting(bool fail) { g_failSync = fail; }
 
 void SetReadOnlyEnforcedForTesting(bool enforce) { g_enforceReadOnly = enforce; }
+
+int32_t FileRead(int fd, void* buffer, uint32_t count) { return fd < 0 ? -1 : ReadWhole(fd, buffer, count, -1); }
+
+int32_t FileWrite(int fd, const void* buffer, uint32_t count) {
+    return fd < 0 ? -1 : WriteWhole(fd, buffer, count, -1);
+}
+
+int32_t FileReadAt(int fd, void* buffer, uint32_t count, int64_t position) {
+    return fd < 0 || position < 0 ? -1 : ReadWhole(fd, buffer, count, position);
+}
+
+int32_t FileWriteAt(int fd, const void* buffer, uint32_t count, int64_t position) {
+    return fd < 0 || position < 0 ? -1 : WriteWhole(fd, buffer, count, position);
+}
 
 }  // namespace vardex::platform

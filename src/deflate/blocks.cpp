@@ -23,6 +23,7 @@
 #include <cstdlib>
 
 #include "api/paths.h"
+#include "common/deflate_format.h"
 #include "deflate/deflate_internal.h"
 
 namespace vardex::deflate {
@@ -36,15 +37,11 @@ uint8_t gDistanceCode[512];
 namespace {
 
 // Extra bits of the length codes 257..285, the distance codes and the
-// code-length codes (RFC 1951).
-constexpr uint8_t kLengthExtra[kLengthCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint8_t kDistanceExtra[kDistCodes] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// code-length codes.
+constexpr const uint8_t* kLengthExtra = kDeflateLengthExtra;
+constexpr const uint8_t* kDistanceExtra = kDeflateDistanceExtra;
 constexpr uint8_t kLengthTreeExtra[kLengthTreeCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
-// The order in which code-length code lengths are sent.
-constexpr uint8_t kLengthTreeOrder[kLengthTreeCodes] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
-                                                        11, 4,  12, 3, 13, 2, 14, 1, 15};
+constexpr const uint8_t* kLengthTreeOrder = kDeflateCodeLengthOrder;
 constexpr int kRepeatPrevious = 16;  // 3..6 copies of the previous length, 2 extra bits
 constexpr int kRepeatZero = 17;      // 3..10 zeros, 3 extra bits
 constexpr int kRepeatZeroLong = 18;  // 11..138 zeros, 7 extra bits
@@ -52,15 +49,6 @@ constexpr int kRepeatZeroLong = 18;  // 11..138 zeros, 7 extra bits
 BlockObserver gObserver = nullptr;
 uint64_t gStartingBits = 0;
 void* gObserverContext = nullptr;
-
-uint16_t ReverseBits(uint32_t code, int length) {
-    uint32_t result = 0;
-    for (int i = 0; i < length; ++i) {
-        result = (result << 1) | (code & 1);
-        code >>= 1;
-    }
-    return static_cast<uint16_t>(result);
-}
 
 // Canonical codes: each length's first code follows from the counts of the
 // shorter lengths; leaves take consecutive codes of their length in order.
@@ -75,7 +63,7 @@ void AssignCodes(TreeNode* tree, int maxCode, const uint16_t* lengthCounts) {
     for (int n = 0; n <= maxCode; ++n) {
         int len = tree[n].len;
         if (len == 0) continue;
-        tree[n].code = ReverseBits(nextCode[len]++, len);
+        tree[n].code = ReverseBits(nextCode[len]++, static_cast<unsigned>(len));
     }
 }
 

@@ -9,6 +9,7 @@
 #include "extract/huffman.h"
 
 #include "api/paths.h"
+#include "common/deflate_format.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -122,15 +123,6 @@ struct Builder {
     }
 };
 
-uint32_t Reverse(uint32_t code, unsigned length) {
-    uint32_t out = 0;
-    for (unsigned k = 0; k < length; ++k) {
-        out = (out << 1) | (code & 1);
-        code >>= 1;
-    }
-    return out;
-}
-
 }  // namespace
 
 int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base, const uint8_t* extra,
@@ -181,7 +173,7 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned s, const uint
         Symbol& sym = symbols[offset[len]++];
         sym.value = static_cast<uint16_t>(i);
         sym.length = static_cast<uint8_t>(len);
-        sym.code = Reverse(next[len]++, len);
+        sym.code = ReverseBits(next[len]++, len);
     }
 
     Builder b;

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "api/engine.h"
+#include "common/deflate_format.h"
 #include "extract/huffman.h"
 #include "extract/streams.h"
 
@@ -22,16 +23,25 @@ namespace {
 
 constexpr unsigned kWindowSize = kInflateWindowSize;
 
-// Length codes 257..287 (286 and 287 never valid) and distance codes 0..29.
-constexpr uint16_t kLengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
-                                      35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
-constexpr uint8_t kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
-                                      3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, kHuffInvalid, kHuffInvalid};
-constexpr uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+// The length codes as the table builder takes them: 257..285 and the two
+// codes 286 and 287, which the fixed code has but no stream may use.
+struct LengthCodes {
+    uint16_t base[kDeflateLengthCodes + 2] = {};
+    uint8_t extra[kDeflateLengthCodes + 2] = {};
+    constexpr LengthCodes() {
+        for (int i = 0; i < kDeflateLengthCodes; ++i) {
+            base[i] = kDeflateLengthBase[i];
+            extra[i] = kDeflateLengthExtra[i];
+        }
+        extra[kDeflateLengthCodes] = extra[kDeflateLengthCodes + 1] = kHuffInvalid;
+    }
+};
+constexpr LengthCodes kLengthCodes;
+constexpr const uint16_t* kLengthBase = kLengthCodes.base;
+constexpr const uint8_t* kLengthExtra = kLengthCodes.extra;
+constexpr const uint16_t* kDistanceBase = kDeflateDistanceBase;
+constexpr const uint8_t* kDistanceExtra = kDeflateDistanceExtra;
+constexpr const uint8_t* kCodeLengthOrder = kDeflateCodeLengthOrder;
 
 constexpr unsigned kFixedLiteralBits = 7;
 constexpr unsigned kFixedDistanceBits = 5;

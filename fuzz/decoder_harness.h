@@ -1,5 +1,5 @@
 // Runs the decoder seam over fuzz input as the extraction driver does: fresh
-// stream state reading the bytes from memory, output to /dev/null.
+// streams whose source is the input in memory, output to /dev/null.
 #pragma once
 
 #include <fcntl.h>
@@ -26,31 +26,28 @@ inline uint32_t Le16(const uint8_t* data, size_t size, size_t at) {
 inline void RunDecoder(const uint8_t* data, size_t size, uint16_t method, uint16_t flags, uint32_t uncompressedSize) {
     using namespace vardex;
     static int output = open("/dev/null", O_WRONLY);
-    static uint8_t inBuf[kInputBufferSize];
-    static uint8_t outBuf[kOutputBufferSize];
+    static uint8_t buffer[kSourceBufferSize];
     if (output < 0) abort();
 
     vxfuzz::ResetEngine();
-    EngineState& e = engine();
-    StreamState& s = e.stream;
+    StreamState& s = engine().stream;
     CentralFields f{};
     f.method = method;
     f.flags = flags;
     f.compressedSize = static_cast<uint32_t>(size);
     f.uncompressedSize = uncompressedSize;
     ResetStream(s, f);
-    s.memory = data;
-    s.outHandle = output;
-    s.inBuf = inBuf;
-    s.outBuf = outBuf;
-    s.encrypted = 0;
-    s.pendingDecrypt = 0;
+    s.in.memory = data;
+    s.in.buffer = buffer;
+    // Small refills now and then, so that the decoders meet the end of the
+    // bytes in hand in every place.
+    s.in.capacity = size > 0 && (data[size - 1] & 1) ? 1 + data[size - 1] % 61u : kSourceBufferSize;
+    s.out.handle = output;
     SetStatus(0);
 
-    DecodeEntry();
-    s.inBuf = s.outBuf = nullptr;
-    s.memory = nullptr;
-    s.outHandle = -1;
+    DecodeEntry(s);
+    s.in = {};
+    s.out.handle = -1;
 }
 
 }  // namespace vxfuzz

@@ -15,6 +15,7 @@
 #include "archive/records.h"
 #include "crypt/crypt.h"
 #include "crypt/password.h"
+#include "extract/extract.h"
 #include "extract/streams.h"
 #include "support/test_support.h"
 
@@ -82,6 +83,10 @@ TEST(Cipher, HeaderCheckLooksAtTheLastByteOnly) {
 // entry's data.
 class PasswordStep : public ::testing::Test {
 protected:
+    // Refills of 4,096 bytes: the first holds the header and the data
+    // behind it, later ones are decrypted whole.
+    static constexpr uint32_t kRefill = 4096;
+
     void SetUp() override {
         vxtest::ResetEngine();
         calls_ = 0;
@@ -90,33 +95,31 @@ protected:
     }
     void TearDown() override {
         auto& s = engine().stream;
-        if (s.inHandle >= 0) close(s.inHandle);
-        free(s.inBuf);
-        s.inBuf = nullptr;
-        s.inHandle = -1;
+        if (s.in.handle >= 0) close(s.in.handle);
+        free(s.in.buffer);
+        s.in = {};
         vxtest::ResetEngine();
     }
 
     void Prepare(const Bytes& data, uint32_t crc, uint16_t flags = vardex::kFlagEncrypted, uint16_t time = 0) {
         vxtest::WriteFile(dir_ / "data", data);
         auto& s = engine().stream;
-        s.inHandle = open((dir_ / "data").c_str(), O_RDONLY);
-        s.inBuf = static_cast<uint8_t*>(malloc(vardex::kInputBufferSize));
+        s.in.handle = open((dir_ / "data").c_str(), O_RDONLY);
+        s.in.buffer = static_cast<uint8_t*>(malloc(kRefill));
+        s.in.capacity = kRefill;
         vardex::CentralFields f{};
         f.flags = flags;
         f.time = time;
         f.crc32 = crc;
         f.compressedSize = static_cast<uint32_t>(data.size());
         vardex::ResetStream(s, f);
-        s.encrypted = 0;
-        s.pendingDecrypt = 0;
     }
 
     // Each call answers with the next scripted (password, result) pair.
     static int32_t Host(uint32_t hostWord, char* password, const char* name) {
         EXPECT_EQ(hostWord, 77u);
         EXPECT_STREQ(name, "dir\\file.txt");
-        sawUnreadHeader_.push_back(engine().stream.inCount == 0);
+        sawUnreadHeader_.push_back(engine().stream.in.end == engine().stream.in.buffer);
         auto [text, result] = answers_.at(calls_++);
         strcpy(password, text);
         return result;
@@ -135,21 +138,21 @@ protected:
 TEST_F(PasswordStep, RefusedWithoutCallbackEvenWhenPasswordIsSet) {
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     strcpy(engine().password, "right");
-    EXPECT_FALSE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_FALSE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
 }
 
 TEST_F(PasswordStep, CorrectPasswordNeedsNoQuestion) {
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     strcpy(engine().password, "right");
     Answers({});
-    EXPECT_TRUE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
     EXPECT_EQ(calls_, 0);
 }
 
 TEST_F(PasswordStep, EmptyPasswordIsAskedForBeforeTheHeaderIsRead) {
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     Answers({{"right", 1}});
-    EXPECT_TRUE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
     ASSERT_EQ(calls_, 1);
     EXPECT_TRUE(sawUnreadHeader_[0]);
 }
@@ -158,7 +161,7 @@ TEST_F(PasswordStep, WrongPasswordIsAskedAgainAfterTheCheckAndTheRightOneStays) 
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     strcpy(engine().password, "wrong");
     Answers({{"", 1}, {"", 1}, {"still wrong", 1}, {"right", 1}});
-    EXPECT_TRUE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
     EXPECT_EQ(calls_, 4);
     EXPECT_FALSE(sawUnreadHeader_[0]);
     EXPECT_STREQ(engine().password, "right");
@@ -167,7 +170,7 @@ TEST_F(PasswordStep, WrongPasswordIsAskedAgainAfterTheCheckAndTheRightOneStays) 
 TEST_F(PasswordStep, TheEmptyPasswordIsTriedOnce) {
     Prepare(Encrypted("", 0, 0x12, {}), 0x12000000);
     Answers({{"", 1}});
-    EXPECT_TRUE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
     EXPECT_EQ(calls_, 1);
 
     // When it is not the one, an empty answer only asks again.
@@ -175,7 +178,7 @@ TEST_F(PasswordStep, TheEmptyPasswordIsTriedOnce) {
     SetUp();
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     Answers({{"", 1}, {"", 1}, {"right", 1}});
-    EXPECT_TRUE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
     EXPECT_EQ(calls_, 3);
 }
 
@@ -183,7 +186,7 @@ TEST_F(PasswordStep, HostGivingUpRefuses) {
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     strcpy(engine().password, "wrong");
     Answers({{"wrong again", 0}});
-    EXPECT_FALSE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_FALSE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
 }
 
 TEST_F(PasswordStep, DataShorterThanAHeaderIsRefused) {
@@ -192,7 +195,7 @@ TEST_F(PasswordStep, DataShorterThanAHeaderIsRefused) {
     Prepare(header, 0x12000000);
     strcpy(engine().password, "right");
     Answers({{"right", 1}});
-    EXPECT_FALSE(vardex::AcceptPassword("dir\\file.txt"));
+    EXPECT_FALSE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
 }
 
 TEST_F(PasswordStep, StreamedEntriesAlsoCheckAgainstTheTimeByte) {
@@ -206,7 +209,7 @@ TEST_F(PasswordStep, StreamedEntriesAlsoCheckAgainstTheTimeByte) {
         Prepare(data, 0x12345678, flags, 0x9A5C);
         strcpy(engine().password, "right");
         Answers({{"right", 0}});
-        EXPECT_EQ(vardex::AcceptPassword("dir\\file.txt"), (flags & 0x0008) != 0);
+        EXPECT_EQ(vardex::PasswordStep(engine().stream, "dir\\file.txt"), (flags & 0x0008) != 0);
     }
 }
 
@@ -217,13 +220,11 @@ TEST_F(PasswordStep, DataBehindTheHeaderIsDecryptedAcrossBlocks) {
     Prepare(Encrypted("right", 0, 0x12, plain), 0x12000000);
     strcpy(engine().password, "right");
     Answers({});
-    ASSERT_TRUE(vardex::AcceptPassword("dir\\file.txt"));
-    engine().stream.encrypted = 1;
-    engine().stream.pendingDecrypt = 1;
+    ASSERT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
     Bytes got;
-    for (int c; (c = vardex::ReadByte()) >= 0;) got.push_back(static_cast<uint8_t>(c));
+    for (int c; (c = engine().stream.in.Byte()) >= 0;) got.push_back(static_cast<uint8_t>(c));
     EXPECT_EQ(got, plain);
-    EXPECT_TRUE(engine().stream.endOfInput);
+    EXPECT_TRUE(engine().stream.in.ended);
 }
 
 }  // namespace

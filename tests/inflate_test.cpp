@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "api/engine.h"
+#include "common/deflate_format.h"
 #include "extract/decode.h"
 #include "extract/inflate.h"
 #include "extract/streams.h"
@@ -142,25 +143,26 @@ protected:
     // entry's data, method 8; returns the decoder's result and leaves the
     // output in *out.  The declared size defaults to the largest, so that
     // only the data ends the output.  `fast` off: the careful path alone.
-    int Run(const Bytes& compressed, Bytes* out, uint32_t uncompressedSize = 0xFFFFFFFFu, bool fast = true) {
+    int Run(const Bytes& compressed, Bytes* out, uint32_t uncompressedSize = 0xFFFFFFFFu, bool fast = true,
+            uint32_t refill = vardex::kSourceBufferSize) {
         auto& s = engine().stream;
-        s.outHandle = open((dir_ / "out").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        s.inBuf = static_cast<uint8_t*>(malloc(vardex::kInputBufferSize));
+        s.out.handle = open((dir_ / "out").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        Bytes buffer(refill);
         vardex::CentralFields fields{};
         fields.method = 8;
         fields.compressedSize = static_cast<uint32_t>(compressed.size());
         fields.uncompressedSize = uncompressedSize;
         vardex::ResetStream(s, fields);
-        s.memory = compressed.data();
+        s.in.memory = compressed.data();
+        s.in.buffer = buffer.data();
+        s.in.capacity = refill;
         engine().status = 0;
         vardex::SetInflateFastPathForTesting(fast);
-        int r = vardex::DecodeEntry();
+        int r = vardex::DecodeEntry(s);
         vardex::SetInflateFastPathForTesting(true);
-        close(s.outHandle);
-        free(s.inBuf);
-        s.inBuf = nullptr;
-        s.memory = nullptr;
-        s.outHandle = -1;
+        close(s.out.handle);
+        s.in = {};
+        s.out.handle = -1;
         *out = vxtest::ReadFile(dir_ / "out");
         return r;
     }
@@ -197,7 +199,7 @@ TEST_F(InflateTest, DecodesZlibStreamsOfEveryKind) {
             ASSERT_EQ(Run(RawDeflate(in.data, m.level, m.strategy), &out), 0);
             EXPECT_EQ(engine().status, 0);
             ASSERT_EQ(out, in.data);
-            EXPECT_EQ(~engine().stream.crc, crc32(0, in.data.data(), static_cast<uInt>(in.data.size())));
+            EXPECT_EQ(~engine().stream.out.crc, crc32(0, in.data.data(), static_cast<uInt>(in.data.size())));
         }
     }
 }
@@ -206,7 +208,7 @@ TEST_F(InflateTest, EmptyStoredBlockGivesEmptyFileWithCrcZero) {
     Bytes out;
     ASSERT_EQ(Run({0x01, 0x00, 0x00, 0xFF, 0xFF}, &out), 0);
     EXPECT_TRUE(out.empty());
-    EXPECT_EQ(~engine().stream.crc, 0u);
+    EXPECT_EQ(~engine().stream.out.crc, 0u);
 }
 
 TEST_F(InflateTest, SingleDistanceCodeOfOneBitIsAccepted) {
@@ -291,7 +293,7 @@ TEST_F(InflateTest, DamagedStreamsAreJudgedAsZlibJudgesThem) {
             const bool zlibAccepts = ZlibDecodes(bad, &expected);
             const int r = Run(bad, &out);
             const uint16_t status = engine().status;
-            const uint32_t crc = engine().stream.crc;
+            const uint32_t crc = engine().stream.out.crc;
             EXPECT_EQ(r == 0, zlibAccepts);
             if (zlibAccepts && r == 0) {
                 EXPECT_EQ(out, expected);
@@ -304,7 +306,7 @@ TEST_F(InflateTest, DamagedStreamsAreJudgedAsZlibJudgesThem) {
             Bytes careful;
             EXPECT_EQ(Run(bad, &careful, 0xFFFFFFFFu, false), r) << round;
             EXPECT_EQ(engine().status, status) << round;
-            EXPECT_EQ(engine().stream.crc, crc) << round;
+            EXPECT_EQ(engine().stream.out.crc, crc) << round;
             EXPECT_EQ(careful, out) << round;
         }
     }
@@ -381,12 +383,12 @@ TEST_F(InflateTest, FastAndCarefulPathsAgreeOnEveryKindOfStream) {
                 g_percents.clear();
                 int r = Run(part, &fast, static_cast<uint32_t>(in.data.size()), true);
                 const uint16_t status = engine().status;
-                const uint32_t crc = engine().stream.crc;
+                const uint32_t crc = engine().stream.out.crc;
                 const std::vector<int32_t> fastPercents = g_percents;
                 g_percents.clear();
                 EXPECT_EQ(Run(part, &careful, static_cast<uint32_t>(in.data.size()), false), r) << cut;
                 EXPECT_EQ(engine().status, status) << cut;
-                EXPECT_EQ(engine().stream.crc, crc) << cut;
+                EXPECT_EQ(engine().stream.out.crc, crc) << cut;
                 EXPECT_EQ(g_percents, fastPercents) << cut;
                 ASSERT_EQ(fast, careful) << cut;
                 if (cut == stream.size()) {
@@ -394,6 +396,108 @@ TEST_F(InflateTest, FastAndCarefulPathsAgreeOnEveryKindOfStream) {
                     ASSERT_EQ(fast, in.data);
                 }
             }
+        }
+    }
+}
+
+// zlib's stream ended by a sync flush: its blocks are not final and the next
+// block starts on a byte.
+Bytes SyncFlushed(const Bytes& data, int level) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes out(deflateBound(&z, data.size()) + 64);
+    z.next_in = const_cast<uint8_t*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// One symbol of the fixed literal/length code.
+void FixedSymbol(BitWriter& w, unsigned symbol) {
+    if (symbol < 144)
+        w.Code(0x30 + symbol, 8);
+    else if (symbol < 256)
+        w.Code(0x190 + symbol - 144, 9);
+    else if (symbol < 280)
+        w.Code(symbol - 256, 7);
+    else
+        w.Code(0xC0 + symbol - 280, 8);
+}
+
+// Every block type in one stream: zlib's dynamic blocks over text, a stored
+// block written here, then a final fixed block that uses every length code
+// and every distance code, each at the smallest and the largest value of its
+// extra bits, with runs of 0 to 40 literals between the matches, so that
+// matches begin and end at every distance from the end of the window.
+Bytes EveryBlockAndCode() {
+    Bytes stream = SyncFlushed(vxtest::TextBytes(40000, 11), 9);
+    BitWriter w;
+    w.out = stream;
+    w.Put(0, 1);  // stored, not final
+    w.Put(0, 2);
+    w.bit = 0;    // the length fields start on the next byte
+    const Bytes stored = vxtest::RandomBytes(3000, 12);
+    w.Put(static_cast<uint32_t>(stored.size()), 16);
+    w.Put(static_cast<uint32_t>(~stored.size() & 0xFFFF), 16);
+    for (uint8_t b : stored) w.Put(b, 8);
+
+    w.Put(1, 1);  // fixed, final
+    w.Put(1, 2);
+    unsigned literals = 0;
+    for (int lc = 0; lc < vardex::kDeflateLengthCodes; ++lc) {
+        const unsigned lextra = vardex::kDeflateLengthExtra[lc];
+        for (unsigned le : {0u, (1u << lextra) - 1}) {
+            if (lc == vardex::kDeflateLengthCodes - 2 && le == 31) le = 30;  // 284 stops at 257
+            for (int dc = 0; dc < vardex::kDeflateDistanceCodes; ++dc) {
+                const unsigned dextra = vardex::kDeflateDistanceExtra[dc];
+                for (unsigned de : {0u, (1u << dextra) - 1}) {
+                    for (unsigned k = 0; k < literals % 41; ++k) FixedSymbol(w, 'a' + k % 26);
+                    literals += 7;
+                    FixedSymbol(w, 257 + static_cast<unsigned>(lc));
+                    w.Put(le, lextra);
+                    w.Code(static_cast<uint32_t>(dc), 5);
+                    w.Put(de, dextra);
+                }
+            }
+        }
+    }
+    FixedSymbol(w, 256);
+    return w.out;
+}
+
+TEST_F(InflateTest, FastAndCarefulPathsAgreeOnEveryCodeAtEveryInputMargin) {
+    // Refills of every small size move the end of the bytes in hand (where
+    // the fast path stops) across every kind of field.
+    struct Input {
+        const char* name;
+        Bytes stream;
+    };
+    const std::vector<Input> inputs = {
+        {"every block type, every length and distance code", EveryBlockAndCode()},
+        {"zlib level 9", RawDeflate(EveryCode(3), 9)},
+    };
+    engine().progressProc = {7, &RecordPercent};
+    for (const auto& in : inputs) {
+        Bytes expected;
+        ASSERT_TRUE(ZlibDecodes(in.stream, &expected)) << in.name;
+        ASSERT_GT(expected.size(), 2 * 32768u);  // several windows
+        for (uint32_t refill : {1u, 2u, 7u, 8u, 9u, 15u, 64u, 4096u, vardex::kSourceBufferSize}) {
+            SCOPED_TRACE(std::string(in.name) + ", refills of " + std::to_string(refill));
+            Bytes fast, careful;
+            g_percents.clear();
+            ASSERT_EQ(Run(in.stream, &fast, static_cast<uint32_t>(expected.size()), true, refill), 0);
+            const std::vector<int32_t> fastPercents = g_percents;
+            g_percents.clear();
+            ASSERT_EQ(Run(in.stream, &careful, static_cast<uint32_t>(expected.size()), false, refill), 0);
+            EXPECT_EQ(g_percents, fastPercents);
+            // One report per 32 KiB window and one for the rest.
+            EXPECT_EQ(g_percents.size(), expected.size() / 32768 + 1);
+            ASSERT_EQ(fast, expected);
+            ASSERT_EQ(careful, expected);
         }
     }
 }

@@ -49,7 +49,7 @@ struct Decoded {
     uint32_t crc = 0;     // CRC-32 of what the writers saw
     uint16_t status = 0;
     int result = 0;       // Explode's result
-    int16_t inPos = 0;    // reader position afterwards
+    uint32_t unread = 0;  // compressed bytes the decoder left unread
 };
 
 // Runs the decoder seam over `size` compressed bytes found at `offset` in the
@@ -65,7 +65,7 @@ Decoded DecodeAt(const std::string& archive, int64_t offset, uint32_t csize, uin
     EXPECT_GE(out, 0);
     platform::FileSeek(in, offset, SEEK_SET);
 
-    Bytes inBuf(kInputBufferSize), outBuf(kOutputBufferSize);
+    Bytes inBuf(kSourceBufferSize);
     StreamState& s = engine().stream;
     CentralFields f{};
     f.method = method;
@@ -73,21 +73,18 @@ Decoded DecodeAt(const std::string& archive, int64_t offset, uint32_t csize, uin
     f.compressedSize = csize;
     f.uncompressedSize = usize;
     ResetStream(s, f);
-    s.inHandle = in;
-    s.outHandle = out;
-    s.inBuf = inBuf.data();
-    s.outBuf = outBuf.data();
-    s.encrypted = 0;
-    s.pendingDecrypt = 0;
+    s.in.handle = in;
+    s.in.buffer = inBuf.data();
+    s.out.handle = out;
     SetStatus(0);
 
-    d.result = DecodeEntry();
+    d.result = DecodeEntry(s);
 
-    d.crc = ~s.crc;
+    d.crc = ~s.out.crc;
     d.status = Status();
-    d.inPos = s.inPos;
-    s.inBuf = s.outBuf = nullptr;
-    s.inHandle = s.outHandle = -1;
+    d.unread = static_cast<uint32_t>(s.in.InHand()) + s.in.toRead;
+    s.in = {};
+    s.out.handle = -1;
     platform::FileClose(in);
     platform::FileClose(out);
     d.out = ReadFile(dir / "out");
@@ -511,7 +508,7 @@ TEST(Explode, SizeZeroReadsOnlyTheTrees) {
     Decoded d = Decode(6, data, 0, 4);
     EXPECT_EQ(d.result, 0);
     EXPECT_TRUE(d.out.empty());
-    EXPECT_EQ(d.inPos, static_cast<int16_t>(treeBytes + 1));
+    EXPECT_EQ(d.unread, data.size() - treeBytes);
 }
 
 TEST(Explode, BadTreesAndBadDataEndBeforeOutput) {

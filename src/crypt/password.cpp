@@ -1,15 +1,11 @@
 #include "crypt/password.h"
 
 #include "api/engine.h"
-#include "archive/records.h"
 #include "crypt/crypt.h"
-#include "extract/streams.h"
 
 namespace vardex {
 
 namespace {
-
-constexpr int kHeaderSize = 12;
 
 // Asks the host for a password; false when it answers 0.
 bool AskHost(const char* name) {
@@ -22,22 +18,17 @@ bool AskHost(const char* name) {
 
 }  // namespace
 
-bool AcceptPassword(const char* name) {
+bool PasswordAtHand(const char* name) {
     EngineState& e = engine();
     if (!e.cryptKeyProc) return false;
-    if (e.password[0] == '\0' && !AskHost(name)) return false;
+    return e.password[0] != '\0' || AskHost(name);
+}
 
-    uint8_t header[kHeaderSize];
-    for (int i = 0; i < kHeaderSize; ++i) {
-        int c = ReadByte();
-        if (c < 0) return false;
-        header[i] = static_cast<uint8_t>(c);
-    }
-
+bool AcceptPassword(const char* name, const uint8_t header[kCryptHeaderBytes], const CentralFields& entry) {
+    EngineState& e = engine();
     // The header's last byte carries the high byte of the CRC-32.  Writers
     // that stream an entry (flag bit 3, data descriptor) do not know the CRC
     // yet and put the high byte of the DOS time there instead.
-    const CentralFields& entry = e.stream.current;
     const int32_t timeCheck = (entry.flags & kFlagDataDescriptor) ? (entry.time >> 8) : -1;
     // The empty password is a password too: it is tried once, then an
     // empty answer only asks again.

@@ -3,13 +3,23 @@
 // often as it keeps answering.
 #pragma once
 
+#include <cstdint>
+
+#include "archive/records.h"
+
 namespace vardex {
 
-// Reads the current entry's encryption header through ReadByte and checks it.
-// `name` is the entry's name from its local header ('\' separators).
-// True: accepted, the cipher state is ready to decrypt the entry's data.
-// False: no SetCryptKeyProc, the host answered 0, or the entry's data is too
-// short to hold a header.
-bool AcceptPassword(const char* name);
+constexpr int kCryptHeaderBytes = 12;
+
+// Before the header is read: true when there is a password to try, asking
+// the host for one when none is set.  False: no SetCryptKeyProc, or the host
+// answered 0.  `name` is the entry's name from its local header ('\'
+// separators).
+bool PasswordAtHand(const char* name);
+
+// Checks `header` (as stored) against the password for `entry`, asking the
+// host again after each wrong one.  True: accepted, the cipher state is ready
+// to decrypt the entry's data.  False: the host answered 0.
+bool AcceptPassword(const char* name, const uint8_t header[kCryptHeaderBytes], const CentralFields& entry);
 
 }  // namespace vardex

@@ -5,16 +5,18 @@
 // table builder serves them unchanged and every lookup uses the complement of
 // the bit buffer.
 //
-// The output goes through a 32 KiB window of its own (the size of Inflate's),
-// written out whenever it fills.  Until the first time it is written, a
-// distance that reaches before the first output byte copies zeros.
+// The output goes through a 32 KiB window, written out whenever it fills; a
+// distance that reaches before the first output byte copies zeros.  Past the
+// end of the data the bit reader supplies zeros, whose complement may still
+// complete a lookup, but a code that uses them means the data ended too soon.
 #include <cstdint>
 #include <cstring>
 
 #include "api/engine.h"
+#include "extract/bit_reader.h"
 #include "extract/huffman.h"
 #include "extract/legacy.h"
-#include "extract/streams.h"
+#include "extract/window.h"
 
 namespace vardex {
 namespace {
@@ -31,8 +33,6 @@ constexpr unsigned kDistanceBits = 8;
 
 enum Result : int { kOk = 0, kInvalid = 1, kBadTree = 4 };
 
-uint8_t g_window[kWindowSize];
-
 struct Tables {
     HuffTable* literal = nullptr;
     HuffTable* length = nullptr;
@@ -48,35 +48,6 @@ struct Tables {
         FreeHuffmanTable(length);
         FreeHuffmanTable(distance);
     }
-};
-
-// Bits come in from the low end.  Past the end of the data the reader gives
-// -1; its bits are taken as data (lookups may look ahead past the last code),
-// but a code that actually uses them means the data ended too soon.
-struct BitReader {
-    uint32_t buf = 0;
-    unsigned count = 0;
-    unsigned padding = 0;  // bits of the held ones that lie past the end
-
-    void Need(unsigned n) {
-        while (count < n) {
-            int byte = ReadByte();
-            if (byte < 0) padding += 8;
-            buf |= static_cast<uint32_t>(byte & 0xFF) << count;
-            count += 8;
-        }
-    }
-    void Drop(unsigned n) {
-        buf >>= n;
-        count -= n;
-    }
-    unsigned Take(unsigned n) {
-        Need(n);
-        unsigned v = buf & ((1u << n) - 1);
-        Drop(n);
-        return v;
-    }
-    bool Overrun() const { return padding > count; }
 };
 
 // One compressed tree description: a count byte, then bytes that each give
@@ -106,66 +77,30 @@ int BuildTree(BitReader& in, unsigned n, unsigned simple, const uint16_t* base, 
     return r;
 }
 
-// Decodes one symbol; nullptr for an invalid code.
-const HuffEntry* Decode(BitReader& in, const HuffTable* table, unsigned bits) {
+// Decodes one symbol through the complement of the next bits; nullptr for an
+// invalid code.
+const HuffEntry* DecodeInverted(BitReader& in, const HuffTable* table, unsigned bits) {
     in.Need(bits);
-    const HuffEntry* e = HuffRoot(table) + (~in.buf & ((1u << bits) - 1));
+    const HuffEntry* e = HuffRoot(table) + (~in.Peek(bits) & ((1u << bits) - 1));
     while (e->e > kHuffLinkBase) {
         if (e->e == kHuffInvalid) return nullptr;
         in.Drop(e->b);
         unsigned k = e->e - kHuffLinkBase;
         in.Need(k);
-        e = e->v.t + (~in.buf & ((1u << k) - 1));
+        e = e->v.t + (~in.Peek(k) & ((1u << k) - 1));
     }
     if (e->e == kHuffInvalid) return nullptr;
     in.Drop(e->b);
     return e;
 }
 
-struct Window {
-    uint32_t pos = 0;
-    bool first = true;  // not written out yet: earlier positions hold no output
-
-    void Put(uint8_t b) {
-        g_window[pos++] = b;
-        if (pos == kWindowSize) Flush();
-    }
-    void Flush() {
-        WriteBlock(g_window, pos);
-        pos = 0;
-        first = false;
-    }
-    // Copies in runs bounded by the window's end; a run that reaches before
-    // the first output byte is zeros.
-    void Copy(uint32_t distance, uint32_t length) {
-        uint32_t src = (pos - distance) & (kWindowSize - 1);
-        while (length > 0) {
-            uint32_t run = kWindowSize - (src > pos ? src : pos);
-            if (run > length) run = length;
-            if (first && src >= pos) {
-                std::memset(g_window + pos, 0, run);
-            } else if (src < pos && pos - src < run) {
-                // The run reads bytes it writes itself: the pattern repeats.
-                for (uint32_t k = 0; k < run; ++k) g_window[pos + k] = g_window[src + k];
-            } else {
-                std::memmove(g_window + pos, g_window + src, run);
-            }
-            pos += run;
-            src = (src + run) & (kWindowSize - 1);
-            length -= run;
-            if (pos == kWindowSize) Flush();
-        }
-    }
-};
-
-int DecodeEntry(BitReader& in, const Tables& t, bool literalTree, unsigned lowBits) {
-    Window w;
-    int32_t remaining = static_cast<int32_t>(engine().stream.current.uncompressedSize);
+int ExpandSymbols(BitReader& in, OutputWindow& w, const Tables& t, bool literalTree, unsigned lowBits) {
+    int32_t remaining = static_cast<int32_t>(w.sink.declared);
     while (remaining > 0) {
         if (in.Take(1)) {
             unsigned literal;
             if (literalTree) {
-                const HuffEntry* e = Decode(in, t.literal, t.literalBits);
+                const HuffEntry* e = DecodeInverted(in, t.literal, t.literalBits);
                 if (!e) return kInvalid;
                 literal = e->v.n;
             } else {
@@ -176,10 +111,10 @@ int DecodeEntry(BitReader& in, const Tables& t, bool literalTree, unsigned lowBi
             --remaining;
         } else {
             unsigned low = in.Take(lowBits);
-            const HuffEntry* e = Decode(in, t.distance, t.distanceBits);
+            const HuffEntry* e = DecodeInverted(in, t.distance, t.distanceBits);
             if (!e) return kInvalid;
             uint32_t distance = low + e->v.n;
-            e = Decode(in, t.length, t.lengthBits);
+            e = DecodeInverted(in, t.length, t.lengthBits);
             if (!e) return kInvalid;
             uint32_t length = e->v.n;
             if (e->e != 0) length += in.Take(e->e);
@@ -190,7 +125,7 @@ int DecodeEntry(BitReader& in, const Tables& t, bool literalTree, unsigned lowBi
         // A failed write or a host cancel makes the rest of the work useless.
         if (Status() != 0) return kOk;
     }
-    WriteBlock(g_window, w.pos);
+    w.Flush();
     return kOk;
 }
 
@@ -198,7 +133,7 @@ constexpr uint16_t LengthBase(unsigned k, bool literalTree) { return static_cast
 
 }  // namespace
 
-int Explode(uint16_t flags) {
+int Explode(DecodeSource& source, DecodeSink& out, uint16_t flags) {
     const bool literalTree = (flags & kFlagLiteralTree) != 0;
     const bool bigDictionary = (flags & kFlag8kDictionary) != 0;
     const unsigned lowBits = bigDictionary ? 7 : 6;
@@ -211,7 +146,7 @@ int Explode(uint16_t flags) {
     lengthExtra[kLengthCodes - 1] = 8;
     for (unsigned k = 0; k < kDistanceCodes; ++k) distanceBase[k] = static_cast<uint16_t>((k << lowBits) + 1);
 
-    BitReader in;
+    BitReader in(source);
     Tables t;
     int r;
     if (literalTree) {
@@ -222,7 +157,8 @@ int Explode(uint16_t flags) {
     if (r != kOk) return r;
     r = BuildTree(in, kDistanceCodes, 0, distanceBase, distanceExtra, &t.distance, &t.distanceBits);
     if (r != kOk) return r;
-    return DecodeEntry(in, t, literalTree, lowBits);
+    OutputWindow window(WindowStorage(), kWindowSize, out, VX_FILE_ERROR);
+    return ExpandSymbols(in, window, t, literalTree, lowBits);
 }
 
 }  // namespace vardex

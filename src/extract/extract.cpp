@@ -25,7 +25,9 @@ namespace vardex {
 
 namespace {
 
-constexpr uint32_t kCryptHeaderSize = 12;
+constexpr uint32_t kCryptHeaderSize = kCryptHeaderBytes;
+// The stored copy hands data on in these steps, one progress report each.
+constexpr uint32_t kStoredBlock = 4096;
 constexpr uint32_t kStoredCryptBlock = 8192;
 constexpr uint64_t kLocalHeaderSize = 30;
 
@@ -119,46 +121,56 @@ void ReportProgress(uint32_t written, uint32_t total) {
     if (e.progressProc.proc(e.progressProc.hostWord, Percent(written, total)) == 0) SetStatus(VX_CANCELLED);
 }
 
-// Method 0: straight from the archive to the output file.  With decryption
-// the data starts behind the 12-byte header the password step consumed.
-void StoredCopy(bool decrypt, int64_t dataStart) {
-    EngineState& e = engine();
-    StreamState& s = e.stream;
+// Method 0: from the source straight to the output file, in steps of 4,096
+// bytes (8,192 when decrypting, behind the 12-byte header the password step
+// consumed), one progress report each.
+void StoredCopy(StreamState& s, bool decrypted) {
+    DecodeSource& in = s.in;
     uint32_t remaining = s.current.compressedSize;
-    uint8_t* buffer = s.inBuf;
-    uint32_t block = kInputBufferSize;
-    if (decrypt) {
+    uint32_t step = kStoredBlock;
+    if (decrypted) {
         remaining = remaining >= kCryptHeaderSize ? remaining - kCryptHeaderSize : 0;
-        buffer = s.outBuf;
-        block = kStoredCryptBlock;
-        if (platform::FileSeek(s.inHandle, dataStart + kCryptHeaderSize, SEEK_SET) < 0) {
-            SetStatus(VX_FILE_ERROR);
-            remaining = 0;
-        }
+        step = kStoredCryptBlock;
     }
+    uint8_t gathered[kStoredCryptBlock];
     while (remaining > 0 && Status() == 0) {
-        uint32_t n = remaining < block ? remaining : block;
-        int32_t got = platform::FileRead(s.inHandle, buffer, n);
-        if (got <= 0) {  // a failed read, or an archive cut short
+        const uint32_t n = remaining < step ? remaining : step;
+        if (in.InHand() == 0 && !in.Refill()) {  // a failed read, or an archive cut short
             SetStatus(VX_FILE_ERROR);
             break;
         }
-        n = static_cast<uint32_t>(got);
-        if (decrypt) DecryptBuffer(e.cipher, buffer, n);
-        const uint16_t result = SinkOutput(buffer, n, VX_FILE_ERROR);
+        const uint8_t* block = in.next;
+        if (in.InHand() >= n) {
+            in.next += n;
+        } else {
+            // A step that spans two reads of the source.
+            uint32_t have = 0;
+            while (have < n && (in.InHand() > 0 || in.Refill())) {
+                const uint32_t take = static_cast<uint32_t>(in.InHand()) < n - have ? static_cast<uint32_t>(in.InHand()) : n - have;
+                memcpy(gathered + have, in.next, take);
+                in.next += take;
+                have += take;
+            }
+            if (have < n) {  // a failed read, or an archive cut short
+                SetStatus(VX_FILE_ERROR);
+                break;
+            }
+            block = gathered;
+        }
+        const uint16_t result = s.out.Put(block, n, VX_FILE_ERROR);
         if (result != VX_OK) SetStatus(result);
-        s.written += n;
+        s.out.written += n;
         remaining -= n;
-        ReportProgress(s.written, s.current.uncompressedSize);
+        ReportProgress(s.out.written, s.current.uncompressedSize);
     }
-    s.outCount = 0;
 }
 
-void Decode(bool encrypted, int64_t dataStart) {
-    if (engine().stream.current.method == 0)
-        StoredCopy(encrypted, dataStart);
+// The entry's data into the output: the stored copy or the method's decoder.
+void WriteEntryData(StreamState& s, bool encrypted) {
+    if (s.current.method == 0)
+        StoredCopy(s, encrypted);
     else
-        DecodeEntry();
+        DecodeEntry(s);
 }
 
 // Reads the local header at the entry's offset and leaves the archive at the
@@ -182,9 +194,9 @@ struct OutputFile {
     bool keep = false;
     explicit OutputFile(const OutputTarget& t) : target(t) {}
     ~OutputFile() {
-        StreamState& s = engine().stream;
-        if (s.outHandle >= 0) platform::FileClose(s.outHandle);
-        s.outHandle = -1;
+        DecodeSink& out = engine().stream.out;
+        if (out.handle >= 0) platform::FileClose(out.handle);
+        out.handle = -1;
         if (created && !keep) platform::RemoveFileAt(dirFd, target.leaf);
     }
     // knownDir: the entry's directory when it is open already, else -1.
@@ -196,20 +208,20 @@ struct OutputFile {
             dirFd = opened.fd;
         }
         if (dirFd < 0) return false;
-        StreamState& s = engine().stream;
-        s.outHandle = platform::CreateOutputFileAt(dirFd, target.leaf, archive, &why);
-        created = s.outHandle >= 0;
+        DecodeSink& out = engine().stream.out;
+        out.handle = platform::CreateOutputFileAt(dirFd, target.leaf, archive, &why);
+        created = out.handle >= 0;
         return created;
     }
     // Time and attributes go through the open descriptor, never a path.
     void Finish(const CentralFields& entry) {
-        StreamState& s = engine().stream;
+        const int handle = engine().stream.out.handle;
         FILETIME local, utc;
         if (platform::DosDateTimeToFileTime(entry.date, entry.time, &local) &&
             platform::LocalFileTimeToFileTime(&local, &utc))
-            platform::SetFileTime(s.outHandle, nullptr, nullptr, &utc);
-        platform::SetFileAttributesOf(s.outHandle, entry.externalAttributes);
-        RestoreUnixMode(entry, s.outHandle);
+            platform::SetFileTime(handle, nullptr, nullptr, &utc);
+        platform::SetFileAttributesOf(handle, entry.externalAttributes);
+        RestoreUnixMode(entry, handle);
         keep = true;
     }
 };
@@ -254,40 +266,35 @@ void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target, int know
     }
     const bool encrypted = (entry.flags & kFlagEncrypted) != 0;
 
-    HeapBlock outBuf(static_cast<uint8_t*>(AllocateWork(kOutputBufferSize)));
-    HeapBlock inBuf(static_cast<uint8_t*>(AllocateWork(kInputBufferSize)));
-    if (!outBuf || !inBuf) {
+    HeapBlock inBuf(static_cast<uint8_t*>(AllocateWork(kSourceBufferSize)));
+    if (!inBuf) {
         SetStatus(VX_OUT_OF_MEMORY);
         return;
     }
-    s.outBuf = outBuf.get();
-    s.inBuf = inBuf.get();
-    s.encrypted = 0;
-    s.pendingDecrypt = 0;
+    const int archive = e.archive.handle;
+    s.in.buffer = inBuf.get();
+    s.in.handle = archive;
+    s.in.memory = nullptr;
+    s.in.Reset(entry.compressedSize);
     struct Cleanup {
         StreamState& s;
         ~Cleanup() {
-            s.encrypted = 0;
-            s.pendingDecrypt = 0;
-            s.inBuf = nullptr;
-            s.outBuf = nullptr;
-            s.outHandle = -1;
+            s.in.buffer = nullptr;
+            s.in.cipher = nullptr;
+            s.in.Reset(0);
+            s.out.handle = -1;
         }
     } cleanup{s};
 
-    const int archive = e.archive.handle;
-    s.inHandle = archive;
-    s.memory = nullptr;
     const int64_t savedPos = platform::FileTell(archive);
     char localName[kPathField];
     if (!ReadLocalHeader(archive, entry, localName)) {
         SetStatus(VX_FILE_ERROR);
         return;
     }
-    const int64_t dataStart = platform::FileTell(archive);
 
     OutputFile output(target);
-    if (!s.checkOnly && !output.Create(knownDir, archive)) {
+    if (!s.out.checkOnly && !output.Create(knownDir, archive)) {
         SetStatus(VX_CANNOT_CREATE_OUTPUT);
         platform::FileSeek(archive, savedPos, SEEK_SET);
         return;
@@ -296,27 +303,23 @@ void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target, int know
     if (encrypted) {
         ToWorkingSeparatorsInPlace(localName);
         SetStatus(VX_OK);
-        if (!AcceptPassword(localName)) {
+        if (!PasswordStep(s, localName)) {
             SetStatus(VX_CANNOT_DECRYPT);
             return;
         }
-        // The bytes already read behind the header are decrypted as they are
-        // handed out; later blocks are decrypted whole as they are read.
-        s.encrypted = 1;
-        s.pendingDecrypt = 1;
     }
 
     SetStatus(VX_OK);
-    Decode(encrypted, dataStart);
+    WriteEntryData(s, encrypted);
     if (Status() != 0) return;
 
     if (platform::FileSeek(archive, savedPos, SEEK_SET) < 0)
         SetStatus(VX_FILE_ERROR);
-    else if (~s.crc != entry.crc32)
+    else if (~s.out.crc != entry.crc32)
         SetStatus(VX_CRC_MISMATCH);
 
     // A file that failed the CRC check is kept and dated like any other.
-    if (!s.checkOnly) output.Finish(entry);
+    if (!s.out.checkOnly) output.Finish(entry);
 }
 
 // A directory entry with paths kept: its levels are made below the output
@@ -335,7 +338,7 @@ void ExtractList(const ZipFileList& list) {
         SetStatus(VX_BAD_DATA);
         return;
     }
-    const bool checkOnly = e.stream.checkOnly;
+    const bool checkOnly = e.stream.out.checkOnly;
     DirectoryHandle dir;
     char dirName[kPathField] = {};
     for (const ZipFileEntry* node = list.first; node && Status() == 0; node = node->next) {
@@ -444,13 +447,26 @@ int OverwriteCheck(const ZipFileEntry& entry, const char* /*outputPath*/, int di
     return answer;
 }
 
+bool PasswordStep(StreamState& s, const char* name) {
+    if (!PasswordAtHand(name)) return false;
+    uint8_t header[kCryptHeaderBytes];
+    for (uint8_t& b : header) {
+        const int c = s.in.Byte();
+        if (c < 0) return false;
+        b = static_cast<uint8_t>(c);
+    }
+    if (!AcceptPassword(name, header, s.current)) return false;
+    s.in.StartDecrypting(engine().cipher);
+    return true;
+}
+
 void ExtractEntries(FileMaskList* masks) { RunExtraction(masks); }
 
 void CheckEntries(FileMaskList* masks) {
-    StreamState& s = engine().stream;
-    s.checkOnly = true;
+    DecodeSink& out = engine().stream.out;
+    out.checkOnly = true;
     RunExtraction(masks);
-    s.checkOnly = false;
+    out.checkOnly = false;
 }
 
 }  // namespace vardex

@@ -8,6 +8,8 @@
 
 namespace vardex {
 
+struct StreamState;
+
 // ExtractFileMaskListZip: the outcome is the status code.
 void ExtractEntries(FileMaskList* masks);
 // Decodes the selected entries as extraction would and checks their CRCs,
@@ -16,6 +18,14 @@ void ExtractEntries(FileMaskList* masks);
 // empty output name.  A password accepted here stays for a following
 // extraction.  VxTestFileMaskListZip.
 void CheckEntries(FileMaskList* masks);
+
+// The password step of an encrypted entry, its source at the entry's first
+// byte: a password at hand (the host is asked when none is set), then the
+// 12-byte header read from the source and checked, asking again after each
+// wrong password.  Once accepted, the source decrypts everything behind the
+// header.  False: no SetCryptKeyProc, the host gave up, or the data is too
+// short to hold a header.
+bool PasswordStep(StreamState& s, const char* name);
 
 // The overwrite check (installed into engine().overwriteCheck by the first
 // InitZipFile): asks OkToReplaceProc about an existing output file.  Answer

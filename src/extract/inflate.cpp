@@ -4,7 +4,7 @@
 // Damaged input is expected.  Beyond the format's own checks the decoder
 // refuses a distance reaching before the first byte of the entry, a match in
 // a block without distance codes, and any code that would need bits past the
-// end of the entry's data: once ReadByte reports the end, zero bits are
+// end of the entry's data: once the source reports the end, zero bits are
 // supplied so that a table lookup can still be made, but consuming one of
 // them is invalid data.
 #include "extract/inflate.h"
@@ -14,8 +14,10 @@
 
 #include "api/engine.h"
 #include "common/deflate_format.h"
+#include "extract/bit_reader.h"
 #include "extract/huffman.h"
 #include "extract/streams.h"
+#include "extract/window.h"
 
 namespace vardex {
 
@@ -49,49 +51,26 @@ constexpr unsigned kDynamicLiteralBits = 9;
 constexpr unsigned kDynamicDistanceBits = 6;
 constexpr unsigned kCodeLengthBits = 7;
 
-// The decoder's own working memory.
-uint8_t g_window[kWindowSize];
-unsigned g_windowPos = 0;
-uint64_t g_produced = 0;  // bytes produced for the entry (distance check)
+// One entry's decoding: the bit reader over the source, the window, and the
+// fixed-code tables once a fixed block has needed them.
+struct InflateState {
+    BitReader bits;
+    OutputWindow window;
+    HuffTable* fixedLiterals = nullptr;
+    HuffTable* fixedDistances = nullptr;
+    unsigned fixedLiteralBits = 0;
+    unsigned fixedDistanceBits = 0;
 
-HuffTable* g_fixedLiterals = nullptr;
-HuffTable* g_fixedDistances = nullptr;
-unsigned g_fixedLiteralBits = 0;
-unsigned g_fixedDistanceBits = 0;
-
-// The bit buffer, filled from the least significant end.
-struct Bits {
-    uint64_t buffer = 0;
-    unsigned count = 0;
-    unsigned padding = 0;  // zero bits supplied past the end of the data (at the top)
-
-    void Need(unsigned n) {
-        while (count < n) {
-            int c = ReadByte();
-            if (c < 0) {
-                c = 0;
-                padding += 8;
-            }
-            buffer |= static_cast<uint64_t>(c) << count;
-            count += 8;
-        }
+    InflateState(DecodeSource& in, DecodeSink& out)
+        : bits(in), window(WindowStorage(), kWindowSize, out, VX_SHORT_WRITE) {}
+    InflateState(const InflateState&) = delete;
+    InflateState& operator=(const InflateState&) = delete;
+    ~InflateState() {
+        FreeHuffmanTable(fixedLiterals);
+        FreeHuffmanTable(fixedDistances);
     }
-    uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buffer) & ((1u << n) - 1); }
-    void Drop(unsigned n) {
-        buffer >>= n;
-        count -= n;
-    }
-    uint32_t Take(unsigned n) {
-        Need(n);
-        uint32_t v = Peek(n);
-        Drop(n);
-        return v;
-    }
-    // True once a bit past the end of the data has been consumed.
-    bool Overrun() const { return count < padding; }
 };
 
-Bits g_bits;
 bool g_fastPath = true;
 
 struct TableGuard {
@@ -99,11 +78,9 @@ struct TableGuard {
     ~TableGuard() { FreeHuffmanTable(table); }
 };
 
-void FlushWindow(unsigned n) { FlushSlide(g_window, n); }
-
 // Resolves one code through a table and its sub-tables.  Null for an invalid
 // code.
-const HuffEntry* Decode(Bits& in, const HuffEntry* table, unsigned bits) {
+const HuffEntry* DecodeSymbol(BitReader& in, const HuffEntry* table, unsigned bits) {
     in.Need(bits);
     const HuffEntry* t = table + in.Peek(bits);
     unsigned e = t->e;
@@ -122,9 +99,9 @@ const HuffEntry* Decode(Bits& in, const HuffEntry* table, unsigned bits) {
 // Copies a match of `length` bytes from `distance` back to window position w
 // and returns the new position.  The copy neither wraps nor reaches the end
 // of the window (the fast path guarantees both).
-inline unsigned CopyMatchFast(unsigned w, unsigned from, unsigned length, unsigned distance) {
-    uint8_t* out = g_window + w;
-    const uint8_t* in = g_window + from;
+inline unsigned CopyMatchFast(uint8_t* window, unsigned w, unsigned from, unsigned length, unsigned distance) {
+    uint8_t* out = window + w;
+    const uint8_t* in = window + from;
     if (distance >= length) {
         memcpy(out, in, length);
     } else if (distance >= 8) {
@@ -148,13 +125,16 @@ inline unsigned CopyMatchFast(unsigned w, unsigned from, unsigned length, unsign
 // the window is never flushed.  Returns kInflateOk and leaves *ended when the
 // block ended, kInflateBadData for an invalid code or distance, and
 // kInflateOk without *ended when the careful path must take the next step.
-int InflateFast(Bits& in, unsigned& w, const HuffEntry* tl, const HuffEntry* td, unsigned bl, unsigned bd,
-                bool* ended) {
-    InputView view = InputInHand();
-    const uint8_t* next = view.next;
-    const uint8_t* const end = view.end;
-    uint64_t buffer = in.buffer;
-    unsigned count = in.count;
+int InflateFast(InflateState& st, const HuffEntry* tl, const HuffEntry* td, unsigned bl, unsigned bd, bool* ended) {
+    DecodeSource& source = st.bits.in;
+    OutputWindow& window = st.window;
+    uint8_t* const slide = window.data;
+    const uint8_t* next = source.next;
+    const uint8_t* const end = source.end;
+    uint64_t buffer = st.bits.buffer;
+    unsigned count = st.bits.count;
+    unsigned w = window.pos;
+    uint64_t produced = window.produced;
     const uint64_t lmask = (uint64_t{1} << bl) - 1;
     const uint64_t dmask = (uint64_t{1} << bd) - 1;
     int result = kInflateOk;
@@ -185,8 +165,8 @@ int InflateFast(Bits& in, unsigned& w, const HuffEntry* tl, const HuffEntry* td,
         buffer >>= t->b;
         count -= t->b;
         if (e == kHuffLiteral) {
-            g_window[w++] = static_cast<uint8_t>(t->v.n);
-            ++g_produced;
+            slide[w++] = static_cast<uint8_t>(t->v.n);
+            ++produced;
             continue;
         }
         if (e == kHuffEndOfBlock) {
@@ -218,166 +198,103 @@ int InflateFast(Bits& in, unsigned& w, const HuffEntry* tl, const HuffEntry* td,
         unsigned distance = t->v.n + static_cast<unsigned>(buffer & ((1u << e) - 1));
         buffer >>= e;
         count -= e;
-        if (distance > g_produced) {
+        if (distance > produced) {
             result = kInflateBadData;
             break;
         }
-        g_produced += length;
+        produced += length;
         if (distance <= w) {
-            w = CopyMatchFast(w, w - distance, length, distance);
+            w = CopyMatchFast(slide, w, w - distance, length, distance);
         } else {
             // The source begins in the previous lap of the window.
             unsigned from = w + kWindowSize - distance;
-            while (length > 0) {
-                unsigned run = kWindowSize - from;
-                if (run > length) run = length;
-                memmove(g_window + w, g_window + from, run);  // never overlapping: from > w
-                w += run;
-                length -= run;
-                from = 0;
-                if (length > 0) {
-                    w = CopyMatchFast(w, from, length, distance);
-                    length = 0;
-                }
-            }
+            unsigned run = kWindowSize - from;
+            if (run > length) run = length;
+            memmove(slide + w, slide + from, run);  // never overlapping: from > w
+            w += run;
+            if (length > run) w = CopyMatchFast(slide, w, 0, length - run, distance);
         }
     }
     // Bits above the count must be zero for the careful path's refill.
-    in.buffer = count >= 64 ? buffer : buffer & ((uint64_t{1} << count) - 1);
-    in.count = count;
-    ConsumeInput(static_cast<size_t>(next - view.next));
+    st.bits.buffer = count >= 64 ? buffer : buffer & ((uint64_t{1} << count) - 1);
+    st.bits.count = count;
+    source.next = next;
+    window.pos = w;
+    window.produced = produced;
     return result;
 }
 
-int InflateCodes(const HuffEntry* tl, const HuffEntry* td, unsigned bl, unsigned bd) {
-    Bits in = g_bits;
-    unsigned w = g_windowPos;
-    int result = kInflateOk;
+int InflateCodes(InflateState& st, const HuffEntry* tl, const HuffEntry* td, unsigned bl, unsigned bd) {
+    BitReader& in = st.bits;
+    OutputWindow& window = st.window;
     for (;;) {
         if (g_fastPath && in.padding == 0) {
             bool ended = false;
-            result = InflateFast(in, w, tl, td, bl, bd, &ended);
-            if (result != kInflateOk || ended) break;
+            int result = InflateFast(st, tl, td, bl, bd, &ended);
+            if (result != kInflateOk || ended) return result;
         }
-        const HuffEntry* t = Decode(in, tl, bl);
-        if (!t || in.Overrun()) {
-            result = kInflateBadData;
-            break;
-        }
+        const HuffEntry* t = DecodeSymbol(in, tl, bl);
+        if (!t || in.Overrun()) return kInflateBadData;
         if (t->e == kHuffLiteral) {
-            g_window[w++] = static_cast<uint8_t>(t->v.n);
-            ++g_produced;
-            if (w == kWindowSize) {
-                FlushWindow(w);
-                w = 0;
-            }
+            window.Put(static_cast<uint8_t>(t->v.n));
             continue;
         }
-        if (t->e == kHuffEndOfBlock) break;
+        if (t->e == kHuffEndOfBlock) return kInflateOk;
 
         unsigned length = t->v.n + in.Take(t->e);
-        if (!td) {  // a match in a block that has no distance codes
-            result = kInflateBadData;
-            break;
-        }
-        t = Decode(in, td, bd);
-        if (!t || t->e > kHuffMaxExtra) {
-            result = kInflateBadData;
-            break;
-        }
+        if (!td) return kInflateBadData;  // a match in a block that has no distance codes
+        t = DecodeSymbol(in, td, bd);
+        if (!t || t->e > kHuffMaxExtra) return kInflateBadData;
         unsigned distance = t->v.n + in.Take(t->e);
-        if (in.Overrun() || distance > g_produced) {
-            result = kInflateBadData;
-            break;
-        }
-        g_produced += length;
-
-        unsigned from = (w - distance) & (kWindowSize - 1);
-        while (length > 0) {
-            unsigned run = kWindowSize - (from > w ? from : w);
-            if (run > length) run = length;
-            length -= run;
-            if (from < w && w - from < run) {
-                // Source and destination overlap: byte by byte repeats the pattern.
-                for (unsigned i = 0; i < run; ++i) g_window[w + i] = g_window[from + i];
-            } else {
-                memmove(g_window + w, g_window + from, run);
-            }
-            w += run;
-            from += run;
-            if (w == kWindowSize) {
-                FlushWindow(w);
-                w = 0;
-            }
-            if (from == kWindowSize) from = 0;
-        }
+        if (in.Overrun() || distance > window.produced) return kInflateBadData;
+        window.Copy(distance, length);
     }
-    g_bits = in;
-    g_windowPos = w;
-    return result;
 }
 
-int InflateStored() {
-    Bits& in = g_bits;
+int InflateStored(InflateState& st) {
+    BitReader& in = st.bits;
     in.Drop(in.count & 7);
     unsigned length = in.Take(16);
     unsigned check = in.Take(16);
     if (in.Overrun() || length != (~check & 0xFFFF)) return kInflateBadData;
-    unsigned w = g_windowPos;
     while (length-- > 0) {
         uint8_t b = static_cast<uint8_t>(in.Take(8));
-        if (in.Overrun()) {
-            g_windowPos = w;
-            return kInflateBadData;
-        }
-        g_window[w++] = b;
-        ++g_produced;
-        if (w == kWindowSize) {
-            FlushWindow(w);
-            w = 0;
-        }
+        if (in.Overrun()) return kInflateBadData;
+        st.window.Put(b);
     }
-    g_windowPos = w;
     return kInflateOk;
 }
 
-int InflateFixed() {
-    if (!g_fixedLiterals) {
+int InflateFixed(InflateState& st) {
+    if (!st.fixedLiterals) {
         uint8_t lengths[288];
         for (unsigned i = 0; i < 144; ++i) lengths[i] = 8;
         for (unsigned i = 144; i < 256; ++i) lengths[i] = 9;
         for (unsigned i = 256; i < 280; ++i) lengths[i] = 7;
         for (unsigned i = 280; i < 288; ++i) lengths[i] = 8;
-        HuffTable* literals = nullptr;
+        TableGuard literals, distances;
         unsigned literalBits = kFixedLiteralBits;
-        int r = BuildHuffmanTable(lengths, 288, 257, kLengthBase, kLengthExtra, &literals, &literalBits);
-        if (r != 0) {
-            FreeHuffmanTable(literals);
-            return r;
-        }
+        int r = BuildHuffmanTable(lengths, 288, 257, kLengthBase, kLengthExtra, &literals.table, &literalBits);
+        if (r != 0) return r;
         // 30 of the 32 five-bit codes: incomplete by design.
         for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
-        HuffTable* distances = nullptr;
         unsigned distanceBits = kFixedDistanceBits;
-        r = BuildHuffmanTable(lengths, 30, 0, kDistanceBase, kDistanceExtra, &distances, &distanceBits);
-        if (r > 1) {
-            FreeHuffmanTable(literals);
-            FreeHuffmanTable(distances);
-            return r;
-        }
-        g_fixedLiterals = literals;
-        g_fixedDistances = distances;
-        g_fixedLiteralBits = literalBits;
-        g_fixedDistanceBits = distanceBits;
+        r = BuildHuffmanTable(lengths, 30, 0, kDistanceBase, kDistanceExtra, &distances.table, &distanceBits);
+        if (r > 1) return r;
+        st.fixedLiterals = literals.table;
+        st.fixedDistances = distances.table;
+        literals.table = distances.table = nullptr;
+        st.fixedLiteralBits = literalBits;
+        st.fixedDistanceBits = distanceBits;
     }
-    return InflateCodes(HuffRoot(g_fixedLiterals), HuffRoot(g_fixedDistances), g_fixedLiteralBits,
-                        g_fixedDistanceBits) != 0
+    return InflateCodes(st, HuffRoot(st.fixedLiterals), HuffRoot(st.fixedDistances), st.fixedLiteralBits,
+                        st.fixedDistanceBits) != 0
                ? kInflateBadData
                : kInflateOk;
 }
 
-int InflateDynamic() {
-    Bits& in = g_bits;
+int InflateDynamic(InflateState& st) {
+    BitReader& in = st.bits;
     unsigned literalCount = in.Take(5) + 257;
     unsigned distanceCount = in.Take(5) + 1;
     unsigned codeLengthCount = in.Take(4) + 4;
@@ -400,7 +317,7 @@ int InflateDynamic() {
         unsigned previous = 0;
         unsigned i = 0;
         while (i < total) {
-            const HuffEntry* t = Decode(in, root, bits);
+            const HuffEntry* t = DecodeSymbol(in, root, bits);
             if (!t || in.Overrun()) return kInflateBadData;
             unsigned symbol = t->v.n;
             if (symbol < 16) {
@@ -437,21 +354,21 @@ int InflateDynamic() {
                           &distanceBits);
     if (r != 0) return r;
 
-    if (InflateCodes(HuffRoot(literals.table), HuffRoot(distances.table), literalBits, distanceBits) != 0)
+    if (InflateCodes(st, HuffRoot(literals.table), HuffRoot(distances.table), literalBits, distanceBits) != 0)
         return kInflateBadData;
     return kInflateOk;
 }
 
-int InflateBlock(bool* last) {
-    Bits& in = g_bits;
+int InflateBlock(InflateState& st, bool* last) {
+    BitReader& in = st.bits;
     *last = in.Take(1) != 0;
     unsigned type = in.Take(2);
     if (in.Overrun()) return kInflateBadData;
     int r;
     switch (type) {
-        case 0: r = InflateStored(); break;
-        case 1: r = InflateFixed(); break;
-        case 2: r = InflateDynamic(); break;
+        case 0: r = InflateStored(st); break;
+        case 1: r = InflateFixed(st); break;
+        case 2: r = InflateDynamic(st); break;
         default: return kInflateBadCode;
     }
     // A host cancel (2926) or a failed write (101) ends decoding after the
@@ -462,26 +379,17 @@ int InflateBlock(bool* last) {
 
 }  // namespace
 
-int Inflate() {
-    g_windowPos = 0;
-    g_produced = 0;
-    g_bits = Bits{};
+int Inflate(DecodeSource& in, DecodeSink& out) {
+    InflateState st(in, out);
     bool last = false;
     do {
-        int r = InflateBlock(&last);
+        int r = InflateBlock(st, &last);
         if (r != kInflateOk) return r;
     } while (!last);
-    FlushWindow(g_windowPos);
+    st.window.Flush();
     return kInflateOk;
 }
 
 void SetInflateFastPathForTesting(bool on) { g_fastPath = on; }
-
-void InflateFree() {
-    FreeHuffmanTable(g_fixedLiterals);
-    FreeHuffmanTable(g_fixedDistances);
-    g_fixedLiterals = nullptr;
-    g_fixedDistances = nullptr;
-}
 
 }  // namespace vardex

@@ -1,7 +1,10 @@
-// Inflate: the decoder for deflated entries (method 8).  Input comes from
-// ReadByte, output goes through a 32,768-byte sliding window written out with
-// FlushSlide, which keeps the CRC and reports progress.
+// Inflate: the decoder for deflated entries (method 8).  Bits come from the
+// source through the bit reader; output goes through a 32,768-byte window,
+// written to the sink (with a short write reported as status 101) each time
+// it fills and once at the end.
 #pragma once
+
+#include "extract/streams.h"
 
 namespace vardex {
 
@@ -11,14 +14,12 @@ constexpr int kInflateBadData = 1;      // invalid code, bad lengths, data that 
 constexpr int kInflateBadCode = 2;      // over-subscribed code or block type 3
 constexpr int kInflateNoMemory = 3;     // a table could not be allocated
 
-// Decodes the current entry's data completely or until an error: 0, or the
-// failing block's result (DecodeEntry turns it into status 9964, or 8 for memory).
-int Inflate();
+// Decodes an entry's data completely or until an error: 0, or the failing
+// block's result (DecodeEntry turns it into status 9964, or 8 for memory).
+// The tables it builds are released when it returns.
+int Inflate(DecodeSource& in, DecodeSink& out);
 
 // Tests turn the fast path off to compare it with the careful one alone.
 void SetInflateFastPathForTesting(bool on);
-
-// Frees the fixed-code tables cached for the entry.
-void InflateFree();
 
 }  // namespace vardex

@@ -11,8 +11,9 @@
 #include <cstring>
 
 #include "api/engine.h"
+#include "extract/bit_reader.h"
 #include "extract/legacy.h"
-#include "extract/streams.h"
+#include "extract/window.h"
 
 namespace vardex {
 namespace {
@@ -25,19 +26,15 @@ constexpr unsigned kMaxWidth = 13;
 constexpr uint16_t kFree = 0xFFFF;
 constexpr uint16_t kMark = 0x8000;
 constexpr unsigned kStackSize = 8192;
-constexpr unsigned kOutSize = 2048;
+constexpr unsigned kOutSize = 2048;  // output is written in steps of this size
 
 // The decoder's working memory; set up anew for each entry.
 struct ShrinkState {
     uint16_t parent[kTableSize];
     uint8_t value[kTableSize];
     uint8_t stack[kStackSize];
-    uint8_t out[kOutSize];
-    unsigned outCount;
     unsigned nextFree;
     unsigned width;
-    uint32_t bitBuf;
-    int bitCount;
     bool end;
 };
 
@@ -56,33 +53,19 @@ void ResetTable(ShrinkState& s) {
     }
     s.nextFree = kFirstFree;
     s.width = kMinWidth;
-    s.outCount = 0;
-    s.bitBuf = 0;
-    s.bitCount = 0;
     s.end = false;
 }
 
-// Takes the next code of the current width.  When fewer bits are held than
-// the code needs, bytes are added while the buffer has room; the end flag
-// stays set only when not one byte could be added.
-unsigned ReadCode(ShrinkState& s) {
-    if (s.bitCount < static_cast<int>(s.width)) {
-        // A code taken at the end of the input leaves the count below 0;
-        // the bits it stands for were zeros, so start the refill from 0.
-        if (s.bitCount < 0) s.bitCount = 0;
+// Takes the next code of the current width.  The end flag is set when the
+// data holds fewer bits than a code: what is left is the padding of the last
+// byte.
+unsigned ReadCode(ShrinkState& s, BitReader& in) {
+    in.Need(s.width);
+    if (in.Real() < s.width) {
         s.end = true;
-        while (s.bitCount <= 24) {
-            int byte = ReadByte();
-            if (byte < 0) break;
-            s.bitBuf |= static_cast<uint32_t>(byte) << s.bitCount;
-            s.bitCount += 8;
-            s.end = false;
-        }
+        return 0;
     }
-    unsigned code = s.bitBuf & ((1u << s.width) - 1);
-    s.bitBuf >>= s.width;
-    s.bitCount -= static_cast<int>(s.width);
-    return code;
+    return in.Take(s.width);
 }
 
 void AdvanceNextFree(ShrinkState& s) {
@@ -107,31 +90,14 @@ void PartialClear(ShrinkState& s) {
     AdvanceNextFree(s);
 }
 
-void FlushOut(ShrinkState& s) {
-    if (s.outCount > 0) WriteBlock(s.out, s.outCount);
-    s.outCount = 0;
-}
-
-void Emit(ShrinkState& s, const uint8_t* data, unsigned n) {
-    if (s.outCount + n < kOutSize) {
-        std::memcpy(s.out + s.outCount, data, n);
-        s.outCount += n;
-        return;
-    }
-    for (unsigned i = 0; i < n; ++i) {
-        s.out[s.outCount++] = data[i];
-        if (s.outCount == kOutSize) FlushOut(s);
-    }
-}
-
 // Reads a code, acting on any control sequences in front of it.  False when
 // decoding must end: the input is used up, or the data widens the codes past
 // 13 bits.
-bool NextCode(ShrinkState& s, unsigned* code) {
-    unsigned c = ReadCode(s);
+bool NextCode(ShrinkState& s, BitReader& in, unsigned* code) {
+    unsigned c = ReadCode(s, in);
     if (s.end) return false;
     while (c == kControlCode) {
-        unsigned what = ReadCode(s);
+        unsigned what = ReadCode(s, in);
         if (s.end) return false;
         if (what == 1) {
             if (s.width == kMaxWidth) return false;
@@ -139,24 +105,24 @@ bool NextCode(ShrinkState& s, unsigned* code) {
         } else if (what == 2) {
             PartialClear(s);
         }
-        c = ReadCode(s);
+        c = ReadCode(s, in);
         if (s.end) return false;
     }
     *code = c;
     return true;
 }
 
-void Decode(ShrinkState& s) {
-    unsigned first = ReadCode(s);
+void ExpandCodes(ShrinkState& s, BitReader& in, OutputWindow& out) {
+    unsigned first = ReadCode(s, in);
     if (s.end) return;
     // The first code must be a literal: there is nothing yet to refer to.
     if (first >= 256) return;
     uint8_t lastByte = static_cast<uint8_t>(first);
-    Emit(s, &lastByte, 1);
+    out.Put(lastByte);
     unsigned prev = first;
 
     unsigned code;
-    while (NextCode(s, &code)) {
+    while (NextCode(s, in, &code)) {
         unsigned top = kStackSize;
         unsigned walk = code;
         if (s.parent[walk] == kFree) {
@@ -178,7 +144,7 @@ void Decode(ShrinkState& s) {
         if (top == 0) return;
         lastByte = s.value[walk];
         s.stack[--top] = lastByte;
-        Emit(s, s.stack + top, kStackSize - top);
+        out.Append(s.stack + top, kStackSize - top);
 
         if (s.nextFree < kTableSize) {
             s.parent[s.nextFree] = static_cast<uint16_t>(prev);
@@ -194,11 +160,13 @@ void Decode(ShrinkState& s) {
 
 }  // namespace
 
-void Unshrink() {
+void Unshrink(DecodeSource& source, DecodeSink& sink) {
     ShrinkState& s = g_shrink;
     ResetTable(s);
-    Decode(s);
-    FlushOut(s);
+    BitReader in(source);
+    OutputWindow out(WindowStorage(), kOutSize, sink, VX_FILE_ERROR);
+    ExpandCodes(s, in, out);
+    if (out.pos > 0) out.Flush();
 }
 
 }  // namespace vardex

@@ -29,15 +29,17 @@ constexpr int kDeflateCodeLengthCodes = 19;
 constexpr uint8_t kDeflateCodeLengthOrder[kDeflateCodeLengthCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                                       11, 4,  12, 3, 13, 2, 14, 1, 15};
 
-// The low `length` bits of `code` in reverse order: Huffman codes are
-// defined first bit first but packed from the least significant bit.
+// The low `length` bits (at most 16) of `code` in reverse order: Huffman
+// codes are defined first bit first but packed from the least significant bit.
 constexpr uint16_t ReverseBits(uint32_t code, unsigned length) {
-    uint32_t result = 0;
-    for (unsigned i = 0; i < length; ++i) {
-        result = (result << 1) | (code & 1);
-        code >>= 1;
-    }
-    return static_cast<uint16_t>(result);
+    uint32_t x = code & 0xFFFF;
+    x = ((x & 0x5555) << 1) | ((x >> 1) & 0x5555);
+    x = ((x & 0x3333) << 2) | ((x >> 2) & 0x3333);
+    x = ((x & 0x0F0F) << 4) | ((x >> 4) & 0x0F0F);
+    x = ((x & 0x00FF) << 8) | ((x >> 8) & 0x00FF);
+    return static_cast<uint16_t>(x >> (16 - length));
 }
+static_assert(ReverseBits(0b0000000000000001, 1) == 1 && ReverseBits(0b110, 3) == 0b011 &&
+              ReverseBits(0x1234, 16) == 0x2C48 && ReverseBits(0b1011, 0) == 0);
 
 }  // namespace vardex

@@ -102,14 +102,16 @@ const HuffEntry* DecodeSymbol(BitReader& in, const HuffEntry* table, unsigned bi
 inline unsigned CopyMatchFast(uint8_t* window, unsigned w, unsigned from, unsigned length, unsigned distance) {
     uint8_t* out = window + w;
     const uint8_t* in = window + from;
-    if (distance >= length) {
-        memcpy(out, in, length);
-    } else if (distance >= 8) {
-        // Overlapping by at least a word: each word read lies wholly before
-        // the bytes it is written to.
-        unsigned i = 0;
-        for (; i + 8 <= length; i += 8) memcpy(out + i, in + i, 8);
-        for (; i < length; ++i) out[i] = in[i];
+    // Word by word, each word read lying wholly before the bytes it is
+    // written to (or apart from them); the last word ends exactly at the
+    // match's end and rewrites bytes that already hold their value.  Nothing
+    // past the match is touched: the window's next bytes are still history.
+    if (distance >= 8 && length >= 8) {
+        for (unsigned i = 0; i + 8 <= length; i += 8) memcpy(out + i, in + i, 8);
+        memcpy(out + length - 8, in + length - 8, 8);
+    } else if (distance >= 4 && length >= 4) {
+        for (unsigned i = 0; i + 4 <= length; i += 4) memcpy(out + i, in + i, 4);
+        memcpy(out + length - 4, in + length - 4, 4);
     } else if (distance == 1) {
         memset(out, in[0], length);
     } else {
@@ -257,10 +259,20 @@ int InflateStored(InflateState& st) {
     unsigned length = in.Take(16);
     unsigned check = in.Take(16);
     if (in.Overrun() || length != (~check & 0xFFFF)) return kInflateBadData;
-    while (length-- > 0) {
+    // The whole bytes the bit buffer still holds come first, then the rest
+    // straight from the source.
+    for (; length > 0 && in.count >= 8; --length) {
         uint8_t b = static_cast<uint8_t>(in.Take(8));
         if (in.Overrun()) return kInflateBadData;
         st.window.Put(b);
+    }
+    DecodeSource& source = in.in;
+    while (length > 0) {
+        if (source.InHand() == 0 && !source.Refill()) return kInflateBadData;
+        const unsigned n = source.InHand() < length ? static_cast<unsigned>(source.InHand()) : length;
+        st.window.Append(source.next, n);
+        source.next += n;
+        length -= n;
     }
     return kInflateOk;
 }

@@ -16,6 +16,7 @@
 
 #include "api/engine.h"
 #include "api/paths.h"
+#include "crypt/crypt.h"
 #include "extract/extract.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -453,6 +454,58 @@ TEST_F(ExtractDriver, CancelDuringCopyDeletesTheFile) {
         g_seen.progressAnswer = 0;
         EXPECT_EQ(Extract(), VX_CANCELLED);
         EXPECT_FALSE(vxtest::FileExists(OutFile("big.bin")));
+    }
+}
+
+std::vector<int32_t> g_percents;
+int32_t RecordPercent(uint32_t, int32_t percent) {
+    g_percents.push_back(percent);
+    return 1;
+}
+int32_t GiveSecret(uint32_t, char* password, const char*) {
+    strcpy(password, "secret");
+    return 1;
+}
+
+TEST_F(ExtractDriver, ProgressComesOncePerStepOfEachWay) {
+    // A stored entry is handed on 4,096 bytes at a time (8,192 behind an
+    // encryption header), a deflated one a 32 KiB window at a time plus the
+    // rest; the archive's data is read in larger blocks than any of these.
+    const Bytes plain = vxtest::RandomBytes(150000, 3);
+    Bytes encrypted(plain);
+    {
+        vardex::CipherState cipher;
+        uint8_t header[12];
+        const uint32_t crc = static_cast<uint32_t>(crc32(0, plain.data(), static_cast<uInt>(plain.size())));
+        vardex::MakeHeader(cipher, "secret", crc, 99, header);
+        vardex::EncryptBuffer(cipher, encrypted.data(), encrypted.size());
+        encrypted.insert(encrypted.begin(), header, header + 12);
+    }
+    struct Case {
+        const char* name;
+        Entry entry;
+        uint32_t step;
+    };
+    Entry stored{"stored.bin", plain};
+    Entry secret{"secret.bin", encrypted};
+    secret.flags = 1;
+    secret.original = &plain;
+    Entry deflated{"deflated.bin", plain, 8};
+    const Case cases[] = {{"stored", stored, 4096}, {"stored, encrypted", secret, 8192}, {"deflated", deflated, 32768}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        Open({c.entry});
+        SetSetProgressProc(0, &RecordPercent);
+        SetSetCryptKeyProc(0, &GiveSecret);
+        g_percents.clear();
+        ASSERT_EQ(Extract(), 0);
+        EXPECT_EQ(vxtest::ReadFile(OutFile(c.entry.name)), plain);
+        std::vector<int32_t> expected;
+        for (uint64_t done = c.step; done < plain.size() + c.step; done += c.step)
+            expected.push_back(static_cast<int32_t>(std::min<uint64_t>(done, plain.size()) * 100 / plain.size()));
+        EXPECT_EQ(g_percents, expected);
     }
 }
 

@@ -146,7 +146,8 @@ void StoredCopy(StreamState& s, bool decrypted) {
             // A step that spans two reads of the source.
             uint32_t have = 0;
             while (have < n && (in.InHand() > 0 || in.Refill())) {
-                const uint32_t take = static_cast<uint32_t>(in.InHand()) < n - have ? static_cast<uint32_t>(in.InHand()) : n - have;
+                const uint32_t inHand = static_cast<uint32_t>(in.InHand());
+                const uint32_t take = inHand < n - have ? inHand : n - have;
                 memcpy(gathered + have, in.next, take);
                 in.next += take;
                 have += take;

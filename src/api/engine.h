@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "archive/records.h"
 #include "common/text.h"
 #include "crypt/crypt.h"
 #include "extract/streams.h"
@@ -29,17 +30,6 @@ struct Callback {
     uint32_t hostWord = 0;
     Proc proc = nullptr;
     explicit operator bool() const { return proc != nullptr; }
-};
-
-// The 18 bytes that follow the end-of-central-directory signature.
-struct EndRecord {
-    uint16_t diskNumber = 0;
-    uint16_t centralDisk = 0;
-    uint16_t entriesOnDisk = 0;
-    uint16_t entriesTotal = 0;
-    uint32_t centralSize = 0;
-    uint32_t centralOffset = 0;
-    uint16_t commentLength = 0;
 };
 
 struct ArchiveState {

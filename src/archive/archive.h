@@ -9,14 +9,13 @@
 
 namespace vardex {
 
-// Reads exactly count bytes; false on a failed or short read.
-bool ReadExactly(int fd, void* buffer, uint32_t count);
-
-enum class ReadResult { Ok, AtEnd, Failed };
-// Reads count bytes of a record; AtEnd when the file ends first.
-ReadResult ReadRecord(int fd, void* buffer, uint32_t count);
-// Reads a 4-byte record signature.
-ReadResult ReadSignature(int fd, uint8_t signature[4]);
+// Which of an entry's blocks a read keeps on the heap.  Operations choose
+// for themselves; a host's BuildZipFileList gets what its options say.
+struct KeepBlocks {
+    bool extraFields = false;  // also keeps the archive comment
+    bool comments = false;
+};
+KeepBlocks KeepBlocksFromOptions();
 
 // Reads a name of declared length at fd's position into out[256] (at most
 // 255 bytes kept, converted to the working form as the flags say) and moves
@@ -24,11 +23,12 @@ ReadResult ReadSignature(int fd, uint8_t signature[4]);
 bool ReadName(int fd, uint16_t length, uint16_t flags, char* out);
 
 // Reads one central header after its signature: the 42 fixed bytes, the name
-// (into name[256]), then the extra field (kept with arKeepExtraFields, else
-// skipped) and the comment (kept with arKeepComments, else skipped) as heap
-// blocks.  Returns 0, 5, 8 or 9964 (the header runs past the end of
-// the file), not stored; on failure no block is left.
-uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** comment, uint8_t** extra);
+// (into name[256]), then the extra field and the comment, each as a heap
+// block when `keep` says so (else skipped).  Returns 0, 5, 8 or 9964 (the
+// header runs past the end of the file), not stored; on failure no block is
+// left.
+uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** comment, uint8_t** extra,
+                           KeepBlocks keep);
 
 // Positions the engine's archive just behind the end signature (cached after
 // the first search).  Returns and sets the status: 0, 5 or 9966.
@@ -56,10 +56,10 @@ void RemoveEntry(ZipFileList* list, ZipFileEntry* entry);
 void ReleaseEntryList(ZipFileList* list);
 
 // Appends a node for every central directory record of the engine's archive
-// that the masks select (null or empty: all).  Returns and sets the status:
+// that the masks select (null or empty: all), keeping the blocks `keep` names.  Returns and sets the status:
 // 0, 5, 8, 9964 (bad signature, a directory that runs off the end of the
 // file, or more than 65,535 nodes), 9966 or 19906 (the list ends empty).
-uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks);
+uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks, KeepBlocks keep);
 
 // Learns the first entry offset and the archive comment of the held
 // archive (as the open does); the cached end position is forgotten after.

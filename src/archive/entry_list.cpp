@@ -81,14 +81,16 @@ void ReleaseEntryList(ZipFileList* list) {
     list->count = 0;
 }
 
-uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks) {
+KeepBlocks KeepBlocksFromOptions() { return {OptionsOn(arKeepExtraFields), OptionsOn(arKeepComments)}; }
+
+uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks, KeepBlocks keep) {
     ArchiveState& a = engine().archive;
     if (SearchEndRecord() != 0) return Status();
     if (ReadEndRecord() != 0) {
         ReleaseArchiveComment();
         return Status();
     }
-    if (!OptionsOn(arKeepExtraFields)) ReleaseArchiveComment();
+    if (!keep.extraFields) ReleaseArchiveComment();
     if (platform::FileSeek(a.handle, a.end.centralOffset, SEEK_SET) < 0) return Stop(VX_FILE_ERROR);
 
     for (;;) {
@@ -110,7 +112,7 @@ uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks) {
         char name[kTextField];
         uint8_t* comment = nullptr;
         uint8_t* extra = nullptr;
-        const uint16_t status = ReadCentralHeader(a.handle, &fields, name, &comment, &extra);
+        const uint16_t status = ReadCentralHeader(a.handle, &fields, name, &comment, &extra, keep);
         if (status != 0) return Stop(status);
         if (!masks || MaskListSelects(name, masks)) {
             if (list->count == kMaxEntries) {

@@ -1,30 +1,16 @@
-// Opening, creating and closing the archive, and the search for its end
-// record.
-//
-// The end record is searched backwards from the end of the file: a first
-// window of 64 bytes, then windows of 60 bytes further back, each followed by
-// the first 4 bytes of the window after it so that a signature lying across
-// two windows is found.  Within a window the first occurrence counts; the
-// search goes on to the start of the file, so neither the archive comment nor
-// anything else behind the end record has a length limit.  The windows are
-// taken from larger blocks read at once, which finds exactly the same
-// signature with far fewer reads.
+// Opening, creating and closing the archive, and finding its end record
+// (the position is cached for the archive held).
 #include <cstdlib>
 #include <cstring>
 
 #include "api/engine.h"
 #include "api/paths.h"
 #include "archive/archive.h"
-#include "extract/extract.h"
 #include "platform/platform.h"
 
 namespace vardex {
 
 namespace {
-
-constexpr int64_t kFirstWindow = 64;
-constexpr int64_t kWindowStep = 60;
-constexpr int64_t kBlockBytes = 60 * 256;  // windows gathered per read
 
 uint16_t Finish(uint16_t status) {
     SetStatus(status);
@@ -32,43 +18,6 @@ uint16_t Finish(uint16_t status) {
 }
 
 bool IsSignature(const uint8_t* p, const uint8_t (&signature)[4]) { return memcmp(p, signature, 4) == 0; }
-
-// Searches the file for the end signature; the position just behind it, or
-// -1 when there is none, or -2 when a read or seek fails.
-int64_t FindEndSignature(int fd) {
-    const int64_t length = platform::FileLength(fd);
-    if (length < 0) return -2;
-    static_assert(kFirstWindow <= kBlockBytes);
-    uint8_t block[kBlockBytes + 3];
-
-    // A window holds the signature starts [lo, hi); the bytes read reach 3
-    // beyond hi, which are the kept bytes of the window behind it.
-    int64_t lo = length > kFirstWindow ? length - kFirstWindow : 0;
-    int64_t hi = length - 3;
-    for (;;) {
-        // The windows that fit one block: starts from blockLo up to hi.
-        int64_t blockLo = lo;
-        while (blockLo > 0 && hi - (blockLo - kWindowStep) <= kBlockBytes)
-            blockLo = blockLo > kWindowStep ? blockLo - kWindowStep : 0;
-        const int64_t readEnd = hi + 3 < length ? hi + 3 : length;
-        const int64_t count = readEnd > blockLo ? readEnd - blockLo : 0;
-        if (count > 0) {
-            if (platform::FileSeek(fd, blockLo, SEEK_SET) < 0) return -2;
-            if (platform::FileRead(fd, block, static_cast<uint32_t>(count)) != static_cast<int32_t>(count))
-                return -2;
-        }
-        for (;;) {
-            for (int64_t s = lo; s < hi; ++s)
-                if (IsSignature(block + (s - blockLo), kEndSignature)) return s + 4;
-            if (lo == blockLo) break;
-            hi = lo;
-            lo = lo > kWindowStep ? lo - kWindowStep : 0;
-        }
-        if (lo == 0) return -1;
-        hi = lo;
-        lo = lo > kWindowStep ? lo - kWindowStep : 0;
-    }
-}
 
 // Closes a held archive before another one takes its place.
 void ReleaseHeldArchive() {
@@ -102,7 +51,8 @@ void ScanHeldArchive() {
         if (ReadEndRecord() != 0) {
             ReleaseArchiveComment();
         } else {
-            if (!OptionsOn(arKeepExtraFields)) ReleaseArchiveComment();
+            const KeepBlocks keep = KeepBlocksFromOptions();
+            if (!keep.extraFields) ReleaseArchiveComment();
             uint8_t signature[4];
             if (platform::FileSeek(a.handle, a.end.centralOffset, SEEK_SET) >= 0 &&
                 ReadSignature(a.handle, signature) == ReadResult::Ok && IsSignature(signature, kCentralSignature)) {
@@ -110,7 +60,7 @@ void ScanHeldArchive() {
                 char name[kTextField];
                 uint8_t* comment = nullptr;
                 uint8_t* extra = nullptr;
-                if (ReadCentralHeader(a.handle, &fields, name, &comment, &extra) == 0)
+                if (ReadCentralHeader(a.handle, &fields, name, &comment, &extra, keep) == 0)
                     a.firstEntryOffset = fields.localHeaderOffset;
                 free(comment);
                 free(extra);
@@ -138,9 +88,6 @@ void OpenArchive(const char* path) {
     ArchiveState& a = e.archive;
     ResetForInit();
     e.options |= arArchiveInit;
-    // The overwrite check that extraction calls is installed here, on the
-    // first open in the process, before the archive is opened.
-    if (!e.overwriteCheck) e.overwriteCheck = &OverwriteCheck;
     ReleaseHeldArchive();
     // The name of an earlier archive goes too: after a failed open,
     // DoneZipFile must not test (and perhaps remove) a file it no longer holds.

@@ -6,6 +6,9 @@
 //   per entry: local header (30) + name + extra [+ 12-byte encryption header] + data
 //   central directory: per entry central header (46) + name + extra + comment
 //   end record (22) + archive comment
+//
+// This file is the format alone: it knows nothing of the engine, so the
+// self-extractor head and every layer above it read records the same way.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +25,36 @@ constexpr uint8_t kZip64EndSignature[4] = {0x50, 0x4B, 0x06, 0x06};
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr uint16_t kFlagUtf8Name = 0x0800;
+
+// Little-endian fields of records read or written as bytes.
+inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void PutLe16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLe32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// The 18 bytes that follow the end-of-central-directory signature.
+struct EndRecord {
+    uint16_t diskNumber = 0;
+    uint16_t centralDisk = 0;
+    uint16_t entriesOnDisk = 0;
+    uint16_t entriesTotal = 0;
+    uint32_t centralSize = 0;
+    uint32_t centralOffset = 0;
+    uint16_t commentLength = 0;
+};
+constexpr uint32_t kEndFieldsSize = 18;
+EndRecord ParseEndRecord(const uint8_t raw[kEndFieldsSize]);
 
 #pragma pack(push, 1)
 // The 26 bytes of a local header after its signature.
@@ -85,5 +118,26 @@ inline LocalFields LocalFromCentral(const CentralFields& c) {
     l.extraLength = c.extraLength;
     return l;
 }
+
+// Reads exactly count bytes at fd's position (or at `position`); false on a
+// failed or short read.
+bool ReadExactly(int fd, void* buffer, uint32_t count);
+bool ReadExactlyAt(int fd, int64_t position, void* buffer, uint32_t count);
+
+enum class ReadResult { Ok, AtEnd, Failed };
+// Reads count bytes of a record; AtEnd when the file ends first.
+ReadResult ReadRecord(int fd, void* buffer, uint32_t count);
+// Reads a 4-byte record signature.
+ReadResult ReadSignature(int fd, uint8_t signature[4]);
+
+// Searches the file for the end-of-central-directory signature, backwards
+// from its end: a first window of 64 bytes, then windows of 60 bytes further
+// back, each followed by the first 4 bytes of the window after it so that a
+// signature lying across two windows is found.  Within a window the first
+// occurrence counts; the search goes on to the start of the file, so neither
+// the archive comment nor anything else behind the end record has a length
+// limit.  Returns the position just behind the signature, -1 when there is
+// none, or -2 when a read or seek fails.  The file position is left anywhere.
+int64_t FindEndSignature(int fd);
 
 }  // namespace vardex

@@ -1,6 +1,7 @@
 // Archive and entry-list exports.
 #include "api/engine.h"
 #include "archive/archive.h"
+#include "extract/extract.h"
 
 using namespace vardex;
 
@@ -8,6 +9,9 @@ extern "C" {
 
 VARDEX_API void VARDEX_CALL InitZipFile(const char* path) {
     const EngineLock lock;
+    // The overwrite check that extraction calls is installed on the first
+    // open in the process, before the archive is opened.
+    if (!engine().overwriteCheck) engine().overwriteCheck = &OverwriteCheck;
     OpenArchive(path);
 }
 VARDEX_API void VARDEX_CALL CreateZipFile(const char* path) {
@@ -28,7 +32,7 @@ VARDEX_API void VARDEX_CALL InitZipFileList(ZipFileList* list) {
 }
 VARDEX_API void VARDEX_CALL BuildZipFileList(ZipFileList* list, FileMaskList* masks) {
     const EngineLock lock;
-    if (list) BuildEntryList(list, masks);
+    if (list) BuildEntryList(list, masks, KeepBlocksFromOptions());
 }
 VARDEX_API void VARDEX_CALL DoneZipFileList(ZipFileList* list) {
     const EngineLock lock;

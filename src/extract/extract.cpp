@@ -411,16 +411,13 @@ void ExtractList(const ZipFileList& list) {
 }
 
 void RunExtraction(FileMaskList* masks) {
-    EngineState& e = engine();
-    ZipFileList list;
-    InitZipFileList(&list);
+    ZipFileList list{};
     SetStatus(VX_OK);
-    const uint16_t saved = e.options;
-    e.options = static_cast<uint16_t>(e.options & ~arKeepComments);
-    BuildZipFileList(&list, masks);
-    e.options = saved;
+    // Extraction has no use for entry comments; extra fields (and the archive
+    // comment) are kept as the host's options say.
+    BuildEntryList(&list, masks, KeepBlocks{.extraFields = OptionsOn(arKeepExtraFields), .comments = false});
     if (Status() == 0) ExtractList(list);
-    DoneZipFileList(&list);
+    ReleaseEntryList(&list);
 }
 
 }  // namespace

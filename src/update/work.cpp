@@ -34,15 +34,13 @@ RunLists::~RunLists() {
 }
 
 void ListArchiveEntries(ZipFileList* entries, FileMaskList* matchAll) {
-    EngineState& e = engine();
     if (!AppendMask("*.*", matchAll)) {
         SetStatus(VX_OUT_OF_MEMORY);
         return;
     }
-    const uint16_t saved = e.options;
-    e.options |= arKeepExtraFields | arKeepComments;
-    BuildEntryList(entries, matchAll);
-    e.options = saved;
+    // A rewrite carries every entry over whole: extra fields, comments and
+    // the archive comment are always kept.
+    BuildEntryList(entries, matchAll, KeepBlocks{.extraFields = true, .comments = true});
     if (Status() != 0) return;
     for (ZipFileEntry* entry = entries->first; entry; entry = entry->next)
         for (char* c = entry->name; *c; ++c)

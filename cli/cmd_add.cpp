@@ -81,7 +81,7 @@ struct Session {
     int lastPercent = -1;
     bool quiet = false;
     int skipped = 0;
-    int kept = 0;         // entries kept because nobody could be asked
+    int kept = 0;  // entries kept because nobody could be asked
 };
 Session g_session;
 
@@ -110,9 +110,12 @@ bool AskPassword(std::string* password) {
 int ParseAdd(int argc, char** argv, AddOptions* o) {
     enum { kRelative = 256 };
     static const option kLong[] = {
-        {"level", required_argument, nullptr, 'l'},   {"password", optional_argument, nullptr, 'P'},
-        {"junk-paths", no_argument, nullptr, 'j'},    {"relative", required_argument, nullptr, kRelative},
-        {"overwrite", no_argument, nullptr, 'o'},     {"quiet", no_argument, nullptr, 'q'},
+        {"level", required_argument, nullptr, 'l'},
+        {"password", optional_argument, nullptr, 'P'},
+        {"junk-paths", no_argument, nullptr, 'j'},
+        {"relative", required_argument, nullptr, kRelative},
+        {"overwrite", no_argument, nullptr, 'o'},
+        {"quiet", no_argument, nullptr, 'q'},
         {nullptr, 0, nullptr, 0},
     };
     optind = 0;
@@ -120,7 +123,8 @@ int ParseAdd(int argc, char** argv, AddOptions* o) {
     for (int c; (c = getopt_long(argc, argv, ":l:P::joq", kLong, nullptr)) != -1;) {
         switch (c) {
             case 'l':
-                if (strlen(optarg) != 1 || optarg[0] < '1' || optarg[0] > '4') return Usage("--level takes 1, 2, 3 or 4");
+                if (strlen(optarg) != 1 || optarg[0] < '1' || optarg[0] > '4')
+                    return Usage("--level takes 1, 2, 3 or 4");
                 o->level = optarg[0] - '0';
                 break;
             case 'P':
@@ -272,8 +276,10 @@ int RunAdd(int argc, char** argv) {
     desc[9] = static_cast<uint32_t>(o.level);
     SetArcerStats(desc);
     if (o.password) SetCryptKey(o.passwordText.c_str());
-    if (o.junkPaths) arOptionsOn(arStripPaths);
-    else arOptionsOff(arStripPaths);
+    if (o.junkPaths)
+        arOptionsOn(arStripPaths);
+    else
+        arOptionsOff(arStripPaths);
     arOptionsOff(arNoInputPath);
     // The input path gets its separator here: the library adds one only to
     // paths longer than three characters.

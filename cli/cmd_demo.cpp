@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -33,6 +33,7 @@ namespace {
 // The example archive, written by an independent ZIP writer (Python's
 // zipfile): README.txt (Deflated), docs/ (a directory), docs/hello.txt
 // (Stored), docs/numbers.txt (Deflated) and an archive comment.
+// clang-format off
 const unsigned char kExampleArchive[] = {
     0x50, 0x4b, 0x03, 0x04, 0x14, 0x00, 0x00, 0x00, 0x08, 0x00, 0xc0, 0x4b, 0xb1, 0x58, 0x57, 0xbc,
     0x4d, 0xb4, 0x69, 0x00, 0x00, 0x00, 0x29, 0x02, 0x00, 0x00, 0x0a, 0x00, 0x00, 0x00, 0x52, 0x45,
@@ -88,6 +89,7 @@ const unsigned char kExampleArchive[] = {
     0x65, 0x20, 0x73, 0x74, 0x6f, 0x72, 0x65, 0x64, 0x2c, 0x20, 0x61, 0x6e, 0x64, 0x20, 0x61, 0x20,
     0x64, 0x69, 0x72, 0x65, 0x63, 0x74, 0x6f, 0x72, 0x79, 0x2e,
 };
+// clang-format on
 
 bool WriteWhole(const std::string& path, const unsigned char* data, size_t size) {
     FILE* f = fopen(path.c_str(), "wb");
@@ -167,7 +169,8 @@ std::vector<std::pair<std::string, std::string>> GeneratedFiles() {
         x ^= x << 5;
         noise += static_cast<char>(x & 0xFF);
     }
-    return {{"notes.txt", text}, {"noise.bin", noise}, {"sub/hello.txt", "Hello from vardex add.\n"}, {"empty.txt", ""}};
+    return {
+        {"notes.txt", text}, {"noise.bin", noise}, {"sub/hello.txt", "Hello from vardex add.\n"}, {"empty.txt", ""}};
 }
 
 bool ReadWhole(const std::string& path, std::string* out) {
@@ -229,9 +232,10 @@ int RoundTrip(const std::string& dir) {
         }
         names.push_back(name);
     }
-    printf("\n4. Added %zu generated files from %s to a new archive,\n   as \"vardex add %s --relative %s ...\" "
-           "does:\n\n",
-           files.size(), source.c_str(), archive.c_str(), source.c_str());
+    printf(
+        "\n4. Added %zu generated files from %s to a new archive,\n   as \"vardex add %s --relative %s ...\" "
+        "does:\n\n",
+        files.size(), source.c_str(), archive.c_str(), source.c_str());
     if (const int status = AddGenerated(archive, source, names); status != 0) return status;
     printf("\n");
     fflush(stdout);
@@ -260,8 +264,8 @@ int SelfExtracting(const std::string& dir) {
     const std::string source = dir + "/generated";
     const std::string sfx = dir + "/generated.sfx";
     const std::string out = dir + "/from-sfx";
-    printf("\n6. Built the self-extracting archive %s,\n   as \"vardex sfx %s --title ... %s\" does:\n\n",
-           sfx.c_str(), sfx.c_str(), source.c_str());
+    printf("\n6. Built the self-extracting archive %s,\n   as \"vardex sfx %s --title ... %s\" does:\n\n", sfx.c_str(),
+           sfx.c_str(), source.c_str());
     const auto files = GeneratedFiles();
     MaskList masks;
     for (const auto& [name, data] : files) masks.Append(name);
@@ -311,16 +315,15 @@ int RunDemo(int argc, char**) {
         perror("vardex: demo: cannot write the example archive");
         return 1;
     }
-    printf("1. Wrote the built-in example archive (%zu bytes) to\n   %s\n\n", sizeof kExampleArchive,
-           archive.c_str());
+    printf("1. Wrote the built-in example archive (%zu bytes) to\n   %s\n\n", sizeof kExampleArchive, archive.c_str());
 
     printf("2. Its entries, as \"vardex list %s\" shows them:\n\n", archive.c_str());
     fflush(stdout);
     if (const int status = ListArchive(archive, {}); status != 0) return status;
 
     const std::string extracted = dir + "/extracted";
-    printf("\n3. Extracted with its directories, as \"vardex extract %s -d %s --paths\" does:\n\n",
-           archive.c_str(), extracted.c_str());
+    printf("\n3. Extracted with its directories, as \"vardex extract %s -d %s --paths\" does:\n\n", archive.c_str(),
+           extracted.c_str());
     if (mkdir(extracted.c_str(), 0777) != 0) {
         perror("vardex: demo: cannot create the extraction directory");
         return 1;

@@ -78,14 +78,14 @@ struct Options {
 struct Session {
     Options* options = nullptr;
     std::unordered_map<std::string, size_t> indexOf;  // entry name -> index
-    long currentIndex = -1;    // the entry being handled
-    std::string current;       // its output path (extract) or name (test)
-    std::string pendingLine;   // its line, printed once the entry is really taken
+    long currentIndex = -1;                           // the entry being handled
+    std::string current;                              // its output path (extract) or name (test)
+    std::string pendingLine;                          // its line, printed once the entry is really taken
     std::chrono::steady_clock::time_point started;
     int lastPercent = -1;
     bool barShown = false;
     bool stderrIsTerminal = false;
-    int kept = 0;              // existing files kept without anyone asked
+    int kept = 0;  // existing files kept without anyone asked
     // While an entry is extracted through a scratch directory: its name, the
     // scratch directory, and where the library put the entry there.
     std::string scratchEntry, scratchDir, scratchOutput;
@@ -138,8 +138,7 @@ int32_t VARDEX_CALL OnFileName(uint32_t, const char* from, const char* to) {
     }
     g_session.started = std::chrono::steady_clock::now();
     g_session.lastPercent = -1;
-    if (!g_session.options->quiet)
-        g_session.pendingLine = (testing ? "  testing: " : "  ") + g_session.current + "\n";
+    if (!g_session.options->quiet) g_session.pendingLine = (testing ? "  testing: " : "  ") + g_session.current + "\n";
     return 1;
 }
 
@@ -254,8 +253,8 @@ void ReportEntryFailure(const std::string& name, uint16_t status) {
     ClearBar();
     std::string cause;
     if (status == VX_CANNOT_CREATE_OUTPUT && !g_session.options->testing) cause = CreateCause(g_session.current);
-    fprintf(stderr, "vardex: %s: %s: %s%s%s (status %u)\n", CommandName(), Printable(name).c_str(),
-            cause.c_str(), cause.empty() ? "" : ": ", VxStatusText(status), status);
+    fprintf(stderr, "vardex: %s: %s: %s%s%s (status %u)\n", CommandName(), Printable(name).c_str(), cause.c_str(),
+            cause.empty() ? "" : ": ", VxStatusText(status), status);
 }
 
 void RunLibrary(const std::vector<std::string>& names) {
@@ -281,8 +280,7 @@ struct Outcome {
 // One library call over the pending entries, then again after each entry
 // that fails.  `everything`: the pending entries are all of the archive, and
 // an empty mask list says so without naming each.
-void RunPending(const std::vector<EntryInfo>& entries, std::vector<size_t> pending, bool everything,
-                Outcome* outcome) {
+void RunPending(const std::vector<EntryInfo>& entries, std::vector<size_t> pending, bool everything, Outcome* outcome) {
     while (!pending.empty() && !outcome->cancelled) {
         std::vector<std::string> names;
         if (!everything)
@@ -416,11 +414,11 @@ int Usage(const char* message) {
 
 int Parse(int argc, char** argv, Options* o) {
     static const option kLong[] = {
-        {"dir", required_argument, nullptr, 'd'},      {"junk-paths", no_argument, nullptr, 'j'},
-        {"paths", no_argument, nullptr, 'p'},          {"password", required_argument, nullptr, 'P'},
-        {"overwrite", no_argument, nullptr, 'o'},      {"skip-existing", no_argument, nullptr, 'n'},
-        {"ignore-case", no_argument, nullptr, 'C'},    {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0},
+        {"dir", required_argument, nullptr, 'd'},   {"junk-paths", no_argument, nullptr, 'j'},
+        {"paths", no_argument, nullptr, 'p'},       {"password", required_argument, nullptr, 'P'},
+        {"overwrite", no_argument, nullptr, 'o'},   {"skip-existing", no_argument, nullptr, 'n'},
+        {"ignore-case", no_argument, nullptr, 'C'}, {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0},
     };
     const char* shortOptions = o->testing ? ":P:Cqh" : ":d:jP:onCqh";
     optind = 0;  // a fresh scan of this command's arguments

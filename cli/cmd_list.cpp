@@ -34,7 +34,10 @@ std::string MethodName(uint16_t method) {
     switch (method) {
         case 0: return "Stored";
         case 1: return "Shrunk";
-        case 2: case 3: case 4: case 5: return "Reduced" + std::to_string(method - 1);
+        case 2:
+        case 3:
+        case 4:
+        case 5: return "Reduced" + std::to_string(method - 1);
         case 6: return "Imploded";
         case 8: return "Deflated";
         default: return std::to_string(method);
@@ -45,8 +48,8 @@ void PrintEntry(const ZipFileEntry& e) {
     const unsigned year = 1980 + (e.date >> 9), month = (e.date >> 5) & 15, day = e.date & 31;
     const unsigned hour = e.time >> 11, minute = (e.time >> 5) & 63, second = (e.time & 31) * 2;
     printf("%10" PRIu32 "  %10" PRIu32 "  %-9s  %04u-%02u-%02u %02u:%02u:%02u  %08" PRIx32 "%c  %s\n",
-           e.uncompressedSize, e.compressedSize, MethodName(e.method).c_str(), year, month, day, hour, minute,
-           second, e.crc32, (e.flags & 1) ? '*' : ' ', Printable(e.name).c_str());
+           e.uncompressedSize, e.compressedSize, MethodName(e.method).c_str(), year, month, day, hour, minute, second,
+           e.crc32, (e.flags & 1) ? '*' : ' ', Printable(e.name).c_str());
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 set -euo pipefail
 need=()
 have_pkg() { dpkg -s "$1" >/dev/null 2>&1; }
-for pkg in cmake g++ make libgtest-dev zlib1g-dev zip unzip p7zip-full libarchive-tools python3 ccache clang libclang-rt-14-dev pkgconf libdeflate-dev time; do
+for pkg in cmake g++ make libgtest-dev zlib1g-dev zip unzip p7zip-full libarchive-tools python3 ccache clang libclang-rt-14-dev pkgconf libdeflate-dev time clang-format; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite twice: once as built, once
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Checks the layers and the formatting, then builds everything and runs the
+# whole test suite twice: once as built, once under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc)
+
+echo "== lint =="
+bash scripts/lint.sh
 
 echo "== build and test =="
 cmake -S . -B build -DVARDEX_TESTS=ON -DVARDEX_WERROR=ON -DVARDEX_SANITIZE=OFF -DVARDEX_FUZZ=OFF >/dev/null

@@ -48,8 +48,8 @@ bool WriteAll(int fd, const void* data, size_t n) {
 
 // Writes program, banner, configuration blocks (plain) and, for a split set,
 // the trailer.  Returns 1 when done, 0 when the file cannot be written.
-int32_t WriteHead(const char* path, bool secondForm, uint32_t flags, int32_t form, int32_t volumeChoice,
-                  bool split, const char* defaultDir, const char* title, const char* message) {
+int32_t WriteHead(const char* path, bool secondForm, uint32_t flags, int32_t form, int32_t volumeChoice, bool split,
+                  const char* defaultDir, const char* title, const char* message) {
     std::vector<uint8_t> blocks(sfx::kBlocksSize);
     uint8_t* a = blocks.data();
     uint8_t* b = a + sfx::kBlockASize;
@@ -95,8 +95,8 @@ int32_t WriteHead(const char* path, bool secondForm, uint32_t flags, int32_t for
 
 extern "C" {
 
-VARDEX_API int32_t VARDEX_CALL GetSfxHead(const char* path, int32_t /*three*/, int32_t form, int32_t split, const char* text1,
-                              const char* text2) {
+VARDEX_API int32_t VARDEX_CALL GetSfxHead(const char* path, int32_t /*three*/, int32_t form, int32_t split,
+                                          const char* text1, const char* text2) {
     return WriteHead(path, false, 0, form, 0, split != 0, "", text1, text2);
 }
 
@@ -111,8 +111,8 @@ VARDEX_API int32_t VARDEX_CALL GetSfxHead2(const char* path, int32_t /*three*/, 
     char message[1032];
     memcpy(message, desc->text2, 1031);
     message[1031] = '\0';
-    return WriteHead(path, true, desc->stubWord0, desc->form, desc->volumeChoice, desc->volumeChoice != 0,
-                     defaultDir, title, message);
+    return WriteHead(path, true, desc->stubWord0, desc->form, desc->volumeChoice, desc->volumeChoice != 0, defaultDir,
+                     title, message);
 }
 
 VARDEX_API void VARDEX_CALL SetGetNextDiskProc(uint32_t hostWord, GetNextDiskProc proc) {

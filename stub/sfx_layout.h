@@ -88,8 +88,8 @@ inline void PutText(uint8_t* field, uint32_t size, const char* text) {
 inline std::string VolumeName(const std::string& first, uint32_t volume) {
     size_t sep = first.find_last_of("\\/:");
     size_t dot = first.find_last_of('.');
-    std::string base = (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ? first.substr(0, dot)
-                                                                                             : first;
+    std::string base =
+        (dot != std::string::npos && (sep == std::string::npos || dot > sep)) ? first.substr(0, dot) : first;
     char ext[16];
     snprintf(ext, sizeof ext, ".s%02u", volume - 1);
     return base + ext;

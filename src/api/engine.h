@@ -33,38 +33,38 @@ struct Callback {
 };
 
 struct ArchiveState {
-    int handle = -1;                 // -1: no archive held
+    int handle = -1;  // -1: no archive held
     char path[kPathField] = {};
-    bool newArchive = false;         // set by CreateZipFile
-    bool updateCommitted = false;    // an update has committed since CreateZipFile
+    bool newArchive = false;       // set by CreateZipFile
+    bool updateCommitted = false;  // an update has committed since CreateZipFile
     EndRecord end;
-    uint8_t* comment = nullptr;      // end.commentLength bytes, heap
-    int64_t cachedEndPos = -1;       // position just behind the end signature
-    uint32_t firstEntryOffset = 0;   // bytes in front of the first local header
+    uint8_t* comment = nullptr;     // end.commentLength bytes, heap
+    int64_t cachedEndPos = -1;      // position just behind the end signature
+    uint32_t firstEntryOffset = 0;  // bytes in front of the first local header
 };
 
 class Rewrite;
 
 struct RewriteState {
-    Rewrite* active = nullptr;       // the rewrite in progress (archive/rewrite.h)
-    uint8_t* outputBuffer = nullptr; // 8,192 bytes: the compressor's output buffer
-    uint8_t* inputBuffer = nullptr;  // 4,096 bytes: source and copy buffer
-    uint64_t writtenCount = 0;       // bytes written since the current entry's data began
+    Rewrite* active = nullptr;        // the rewrite in progress (archive/rewrite.h)
+    uint8_t* outputBuffer = nullptr;  // 8,192 bytes: the compressor's output buffer
+    uint8_t* inputBuffer = nullptr;   // 4,096 bytes: source and copy buffer
+    uint64_t writtenCount = 0;        // bytes written since the current entry's data began
 
     // The entry writer's source and reader.
     int source = -1;
     uint32_t sourceSize = 0;
-    uint16_t method = 8;             // 8 to try Deflate; 0 after a stored entry
+    uint16_t method = 8;  // 8 to try Deflate; 0 after a stored entry
     bool encryptionOn = false;
-    uint32_t checkCrc = 0;           // CRC-32 of the whole source, for the encryption header
+    uint32_t checkCrc = 0;  // CRC-32 of the whole source, for the encryption header
     uint8_t cryptHeader[12] = {};
     uint32_t crcRegister = 0xFFFFFFFF;
     uint32_t readCount = 0;
     int32_t fillCount = 0;
-    int32_t readIndex = 0;           // 1-based; past fillCount means refill
+    int32_t readIndex = 0;  // 1-based; past fillCount means refill
     bool endOfInput = false;
-    uint8_t textFlag = 0;            // the compressor's last text verdict
-    uint32_t filesHandled = 0;       // new-archive loop: named files dealt with
+    uint8_t textFlag = 0;       // the compressor's last text verdict
+    uint32_t filesHandled = 0;  // new-archive loop: named files dealt with
 };
 
 // The overwrite check extraction calls; filled by the first InitZipFile.

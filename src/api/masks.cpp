@@ -96,7 +96,8 @@ void UpperCase(const char* text, char* out) {
             // U+00E4 and U+00F6 (the old code page's 0xE4 and 0xF6) become
             // U+00C4 and U+00D6; U+00FC (0xDC's lower case) stays.
             const uint8_t second = static_cast<uint8_t>(text[i + 1]);
-            if (n == 2 && b == 0xC3 && (second == 0xA4 || second == 0xB6)) out[i + 1] = static_cast<char>(second - 0x20);
+            if (n == 2 && b == 0xC3 && (second == 0xA4 || second == 0xB6))
+                out[i + 1] = static_cast<char>(second - 0x20);
         }
         i += n;
     }

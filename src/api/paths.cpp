@@ -82,8 +82,7 @@ uint16_t Search(const uint8_t* buffer, size_t length, const uint8_t* pattern, si
     // Positions are 16-bit; 0xFFFF itself means absent.
     const size_t last = length - patternLength;
     for (size_t i = 0; i <= last && i < 0xFFFF; ++i)
-        if (buffer[i] == pattern[0] && memcmp(buffer + i, pattern, patternLength) == 0)
-            return static_cast<uint16_t>(i);
+        if (buffer[i] == pattern[0] && memcmp(buffer + i, pattern, patternLength) == 0) return static_cast<uint16_t>(i);
     return 0xFFFF;
 }
 
@@ -201,8 +200,8 @@ bool FileExists(const char* path) { return path && *path && platform::PathExists
 void SplitPath(const char* path, char* drive, char* dir, char* name, char* ext) {
     const size_t len = WorkingLength(path);
     size_t pos = 0;
-    const bool hasDrive = len >= 2 && path[1] == ':' &&
-                          ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    const bool hasDrive =
+        len >= 2 && path[1] == ':' && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
     if (hasDrive) pos = 2;
     if (drive) CopyPart(path, 0, pos, drive);
     size_t nameStart = pos;
@@ -253,8 +252,7 @@ uint32_t GetAttributes(const char* path, uint32_t* attributes) {
 uint32_t GetDosDateTime(int fd, uint16_t* date, uint16_t* time) {
     FILETIME written, local;
     if (!platform::GetFileTime(fd, nullptr, nullptr, &written) ||
-        !platform::FileTimeToLocalFileTime(&written, &local) ||
-        !platform::FileTimeToDosDateTime(&local, date, time))
+        !platform::FileTimeToLocalFileTime(&written, &local) || !platform::FileTimeToDosDateTime(&local, date, time))
         return platform::GetLastError();
     return 0;
 }

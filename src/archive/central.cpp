@@ -63,8 +63,7 @@ bool UnicodePathOf(const uint8_t* extra, size_t extraLength, const uint8_t* stor
         if (p + 4 + size > extraLength) return false;
         const uint8_t* body = extra + p + 4;
         if (tag == 0x7075 && size > 5 && body[0] == 1 &&
-            Le32(body + 1) == ~CrcUpdate(0xFFFFFFFFu, stored, storedLength) &&
-            platform::IsUtf8(body + 5, size - 5)) {
+            Le32(body + 1) == ~CrcUpdate(0xFFFFFFFFu, stored, storedLength) && platform::IsUtf8(body + 5, size - 5)) {
             *name = body + 5;
             *nameLength = size - 5;
             return true;

@@ -68,8 +68,7 @@ int64_t FindEndSignature(int fd) {
         const int64_t count = readEnd > blockLo ? readEnd - blockLo : 0;
         if (count > 0) {
             if (platform::FileSeek(fd, blockLo, SEEK_SET) < 0) return -2;
-            if (platform::FileRead(fd, block, static_cast<uint32_t>(count)) != static_cast<int32_t>(count))
-                return -2;
+            if (platform::FileRead(fd, block, static_cast<uint32_t>(count)) != static_cast<int32_t>(count)) return -2;
         }
         for (;;) {
             for (int64_t s = lo; s < hi; ++s)

@@ -134,8 +134,7 @@ bool Rewrite::Begin() {
 
 bool Rewrite::Flush() {
     if (filled_ > 0) {
-        const int32_t written = platform::FileWriteAt(newFile_, buffer_, static_cast<uint32_t>(filled_),
-                                                      bufferStart_);
+        const int32_t written = platform::FileWriteAt(newFile_, buffer_, static_cast<uint32_t>(filled_), bufferStart_);
         if (written != static_cast<int32_t>(filled_)) {
             Fail(VX_SHORT_WRITE);
             return false;
@@ -221,7 +220,8 @@ bool Rewrite::ReadOld(int64_t position, void* out, uint32_t count) {
 bool Rewrite::CopyArchiveBytes(int64_t position, int64_t count) {
     if (count >= kDirectCopy) {
         if (!Flush()) return false;
-        const int64_t copied = platform::FileCopyRange(engine().archive.handle, position, newFile_, bufferStart_, count);
+        const int64_t copied =
+            platform::FileCopyRange(engine().archive.handle, position, newFile_, bufferStart_, count);
         if (copied > 0) bufferStart_ += copied;
         NoteWritten(bufferStart_);
         if (copied == count) return true;
@@ -318,8 +318,8 @@ void Rewrite::WriteCentralDirectory(ZipFileList* entries) {
         char stored[kTextField];
         const size_t nameLength = StoredNameOf(entry, stored);
         if (!WriteOutput(kCentralSignature, 4) || !WriteOutput(FieldsOf(entry), sizeof(CentralFields)) ||
-            !WriteOutput(stored, static_cast<uint32_t>(nameLength)) ||
-            !WriteOutput(entry->extra, entry->extraLength) || !WriteOutput(entry->comment, entry->commentLength))
+            !WriteOutput(stored, static_cast<uint32_t>(nameLength)) || !WriteOutput(entry->extra, entry->extraLength) ||
+            !WriteOutput(entry->comment, entry->commentLength))
             return;
         ++count;
         size += 46 + nameLength + entry->extraLength + entry->commentLength;

@@ -91,13 +91,13 @@ private:
     platform::FileIdentity archiveId_{};
     platform::FileIdentity newId_{};
 
-    uint8_t* buffer_ = nullptr;    // kWriteBlock bytes not yet written, from bufferStart_
+    uint8_t* buffer_ = nullptr;  // kWriteBlock bytes not yet written, from bufferStart_
     int64_t bufferStart_ = 0;
-    size_t cursor_ = 0;            // write position within the buffer
-    size_t filled_ = 0;            // bytes of the buffer that hold data
-    int64_t fileEnd_ = 0;          // how far the file itself reaches
+    size_t cursor_ = 0;    // write position within the buffer
+    size_t filled_ = 0;    // bytes of the buffer that hold data
+    int64_t fileEnd_ = 0;  // how far the file itself reaches
 
-    uint8_t* readAhead_ = nullptr;    // a block of the old archive
+    uint8_t* readAhead_ = nullptr;  // a block of the old archive
     int64_t readStart_ = 0;
     size_t readFilled_ = 0;
 };

@@ -161,7 +161,7 @@ bool UseHardware() {
 }  // namespace
 
 const uint32_t kCrcTable[256] = {
-#define ROW(i)                                                                                                 \
+#define ROW(i)                                                                                                    \
     kSlices[0][i], kSlices[0][i + 1], kSlices[0][i + 2], kSlices[0][i + 3], kSlices[0][i + 4], kSlices[0][i + 5], \
         kSlices[0][i + 6], kSlices[0][i + 7]
     ROW(0),   ROW(8),   ROW(16),  ROW(24),  ROW(32),  ROW(40),  ROW(48),  ROW(56),  ROW(64),  ROW(72),  ROW(80),

@@ -44,7 +44,7 @@ inline size_t CopyText(char* dst, size_t cap, const char* src) {
 inline size_t AppendText(char* dst, size_t cap, const char* src) {
     size_t have = strnlen(dst, cap);
     if (have >= cap - 1 || have >= kMaxText) return have;
-    return have + CopyText(dst + have, cap - have, src) ;
+    return have + CopyText(dst + have, cap - have, src);
 }
 
 // Percentage done * 100 / total, computed wide so large files never overflow.

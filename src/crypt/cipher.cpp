@@ -49,8 +49,7 @@ void EncryptBuffer(CipherState& s, uint8_t* buffer, size_t count) {
     }
 }
 
-bool CheckHeader(CipherState& s, const char* password, const uint8_t header[12], uint32_t checkCrc,
-                 int32_t timeCheck) {
+bool CheckHeader(CipherState& s, const char* password, const uint8_t header[12], uint32_t checkCrc, int32_t timeCheck) {
     uint8_t copy[12];
     for (int i = 0; i < 12; ++i) copy[i] = header[i];
     InitKeys(s, password);

@@ -1,6 +1,6 @@
 // Archive and entry-list exports.
-#include "api/engine.h"
 #include "archive/archive.h"
+#include "api/engine.h"
 #include "extract/extract.h"
 
 using namespace vardex;

@@ -1,6 +1,6 @@
 // The extraction export.
-#include "api/engine.h"
 #include "extract/extract.h"
+#include "api/engine.h"
 
 using namespace vardex;
 

@@ -1,6 +1,6 @@
 // File mask list exports.
-#include "api/engine.h"
 #include "api/masks.h"
+#include "api/engine.h"
 
 using namespace vardex;
 

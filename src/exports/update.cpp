@@ -1,6 +1,6 @@
 // Update and delete exports.
-#include "api/engine.h"
 #include "update/update.h"
+#include "api/engine.h"
 
 using namespace vardex;
 

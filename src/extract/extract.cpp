@@ -205,7 +205,8 @@ struct OutputFile {
         platform::OutputFailure why;
         dirFd = knownDir;
         if (dirFd < 0) {
-            opened.fd = platform::OpenOutputDirectory(engine().outputPath, target.relativeDir, OptionsOn(arUsePaths), &why);
+            opened.fd =
+                platform::OpenOutputDirectory(engine().outputPath, target.relativeDir, OptionsOn(arUsePaths), &why);
             dirFd = opened.fd;
         }
         if (dirFd < 0) return false;
@@ -247,8 +248,8 @@ bool EntriesOverlap(const ZipFileList& list) {
     }
     std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
     const bool overlap = std::adjacent_find(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
-                                                 return b.begin < a.end;
-                                             }) != spans.end();
+                             return b.begin < a.end;
+                         }) != spans.end();
     platform::FileSeek(archive, savedPos, SEEK_SET);
     return overlap;
 }

@@ -62,10 +62,10 @@ bool PathExists(const char* path);
 // ---------------------------------------------------------------------------
 enum class OutputFailure {
     None,
-    Missing,      // a level does not exist (and was not to be created)
-    Link,         // a level below the base, or the file, is a link or not a directory
-    TheArchive,   // the file is the one the protected descriptor holds open
-    CannotCreate, // the system refused (permissions, a directory in the way, ...)
+    Missing,       // a level does not exist (and was not to be created)
+    Link,          // a level below the base, or the file, is a link or not a directory
+    TheArchive,    // the file is the one the protected descriptor holds open
+    CannotCreate,  // the system refused (permissions, a directory in the way, ...)
 };
 
 // Opens the directory `relativeDir` (engine separators, may be empty) below

@@ -30,15 +30,15 @@ void SetLastErrorFromErrno() {
         case EACCES:
         case EPERM: code = kErrorAccessDenied; break;
         case EBADF: code = kErrorInvalidHandle; break;
-        case ENOMEM: code = 8; break;        // ERROR_NOT_ENOUGH_MEMORY
-        case EROFS: code = 19; break;        // ERROR_WRITE_PROTECT
-        case EBUSY: code = 32; break;        // ERROR_SHARING_VIOLATION
-        case EEXIST: code = 80; break;       // ERROR_FILE_EXISTS
+        case ENOMEM: code = 8; break;   // ERROR_NOT_ENOUGH_MEMORY
+        case EROFS: code = 19; break;   // ERROR_WRITE_PROTECT
+        case EBUSY: code = 32; break;   // ERROR_SHARING_VIOLATION
+        case EEXIST: code = 80; break;  // ERROR_FILE_EXISTS
         case EINVAL: code = kErrorInvalidParameter; break;
-        case ENOSPC: code = 112; break;      // ERROR_DISK_FULL
+        case ENOSPC: code = 112; break;        // ERROR_DISK_FULL
         case ENAMETOOLONG: code = 206; break;  // ERROR_FILENAME_EXCED_RANGE
         case EISDIR: code = kErrorAccessDenied; break;
-        default: code = 31; break;           // ERROR_GEN_FAILURE
+        default: code = 31; break;  // ERROR_GEN_FAILURE
     }
     t_lastError = code;
 }

@@ -117,8 +117,6 @@ int FileOpen(const char* path, OpenMode mode) {
     return fd;
 }
 
-
-
 int64_t FileSeek(int fd, int64_t offset, int origin) {
     if (fd < 0) return -1;
     off_t r = ::lseek(fd, static_cast<off_t>(offset), origin);
@@ -166,8 +164,6 @@ bool PathOccupied(const char* path) {
     return path && *path && ::lstat(NativePath(path).c_str(), &st) == 0;
 }
 
-
-
 namespace {
 
 // The portable copy: through a buffer, in large pieces.
@@ -205,8 +201,8 @@ int64_t FileCopyRange(int from, int64_t fromPosition, int to, int64_t toPosition
                 // Not offered between these files (older kernels, other file
                 // systems): the rest goes through a buffer.
                 if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
-                    const int64_t rest = CopyThroughBuffer(from, fromPosition + done, to, toPosition + done,
-                                                           count - done);
+                    const int64_t rest =
+                        CopyThroughBuffer(from, fromPosition + done, to, toPosition + done, count - done);
                     return rest < 0 ? (done ? done : -1) : done + rest;
                 }
                 return done ? done : -1;

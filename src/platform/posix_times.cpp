@@ -20,9 +20,7 @@ constexpr int64_t kTicksPerSecond = 10000000;
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr int64_t kEpochDelta = 11644473600LL;
 
-uint64_t TicksOf(const FILETIME& ft) {
-    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
+uint64_t TicksOf(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
 
 FILETIME FromTicks(uint64_t ticks) {
     return FILETIME{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
@@ -191,8 +189,7 @@ bool DosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FILETIME* ft) {
     const int hour = dosTime >> 11;
     const int minute = (dosTime >> 5) & 0x3F;
     const int second = (dosTime & 0x1F) * 2;
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
-        second > 59)
+    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
         return Fail(posix::kErrorInvalidParameter);
     const int64_t seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
     *ft = FromTicks(static_cast<uint64_t>(seconds + kEpochDelta) * kTicksPerSecond);

@@ -293,8 +293,10 @@ void CreateSfx2(const char* archivePath, FileMaskList* files, SfxDesc* desc) {
         }
         SetStatus(resize(tempName, workPath, volumeSize));
         // A failed split must not lose the finished archive: put it back.
-        if (Status() == 0) plat::FileRemove(tempName);
-        else plat::FileRename(tempName, workPath);
+        if (Status() == 0)
+            plat::FileRemove(tempName);
+        else
+            plat::FileRename(tempName, workPath);
     } else {
         SetStatus(resize(workPath, savedDestination, volumeSize));
         if (Status() == 0) plat::FileRemove(workPath);

@@ -32,9 +32,7 @@ void Fail(uint16_t status) { SetStatus(status); }
 // A node names a file unless it names nothing (a directory alone) or its
 // file-name part starts with '*'.  A dot-file (".gitignore") has only an
 // extension and is a file like any other.
-bool NamesFile(const FileMask* node) {
-    return (node->name[0] != '\0' || node->ext[0] != '\0') && node->name[0] != '*';
-}
+bool NamesFile(const FileMask* node) { return (node->name[0] != '\0' || node->ext[0] != '\0') && node->name[0] != '*'; }
 
 void GivenPath(const FileMask* node, char* out) { MaskText(node, out); }
 
@@ -150,8 +148,8 @@ void SetHostAttributes(ZipFileEntry* entry, const char* source) {
     const uint32_t mode = platform::FileModeForEntry(source);
     const uint8_t host = mode != 0 ? platform::HostSystem() : platform::kHostDos;
     entry->versionMadeBy = static_cast<uint16_t>((host << 8) | kVersionMadeBy);
-    entry->externalAttributes = (attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes) |
-                                (mode << 16);
+    entry->externalAttributes =
+        (attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes) | (mode << 16);
 }
 
 void AddDirectoryEntry(ZipFileEntry* entry, const char* given, const char* source) {
@@ -400,9 +398,7 @@ void SelectExistingEntries(Rewrite& rewrite, ZipFileList* entries, FileMaskList*
                 continue;
             }
             switch (answer) {
-                case 0:
-                    RemoveEntry(entries, entry);
-                    break;
+                case 0: RemoveEntry(entries, entry); break;
                 case 1:
                     rewrite.CopyEntry(entry);
                     if (Status() != 0) return;
@@ -411,9 +407,7 @@ void SelectExistingEntries(Rewrite& rewrite, ZipFileList* entries, FileMaskList*
                         return;
                     }
                     break;
-                default:
-                    Fail(VX_CANCELLED);
-                    return;
+                default: Fail(VX_CANCELLED); return;
             }
         }
         entry = next;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include <chrono>
-#include "head_terminal.h"
 #include "common/crc32.h"
+#include "head_terminal.h"
 #include "platform/platform.h"
 #include "sfx/blocks.h"
 #include "sfx_layout.h"
@@ -77,8 +77,8 @@ int64_t HeadLength(const std::string& path) {
         const int64_t central = korval::GetU32(&tail[i + 16]);
         if (entries == 0) return central;
         uint8_t header[46];
-        if (!ReadAt(f.fd, central, header, sizeof header) || header[0] != 0x50 || header[1] != 0x4B ||
-            header[2] != 1 || header[3] != 2)
+        if (!ReadAt(f.fd, central, header, sizeof header) || header[0] != 0x50 || header[1] != 0x4B || header[2] != 1 ||
+            header[3] != 2)
             return -1;
         const int64_t first = korval::GetU32(header + 42);
         return first <= central ? first : -1;
@@ -93,7 +93,8 @@ std::string Reassemble(const std::string& first, std::string* error) {
         *error = "no temporary directory";
         return "";
     }
-    std::string joined = plat::NativePath(tmp) + "vardex-sfx-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".zip";
+    std::string joined = plat::NativePath(tmp) + "vardex-sfx-" +
+                         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".zip";
     Fd out(plat::FileOpen(joined.c_str(), plat::OpenMode::Create));
     if (out.fd < 0) {
         *error = "cannot create " + joined;
@@ -104,8 +105,10 @@ std::string Reassemble(const std::string& first, std::string* error) {
         std::string name = volume == 1 ? first : korval::VolumeName(first, volume);
         Fd in(plat::FileOpen(name.c_str(), plat::OpenMode::ReadOnly));
         if (in.fd < 0) {
-            if (volume == 1) *error = "cannot read " + name;
-            else *error = "volume " + std::to_string(volume) + " (" + name + ") is missing";
+            if (volume == 1)
+                *error = "cannot read " + name;
+            else
+                *error = "volume " + std::to_string(volume) + " (" + name + ") is missing";
             break;
         }
         int32_t got;
@@ -122,7 +125,9 @@ std::string Reassemble(const std::string& first, std::string* error) {
     return "";
 }
 
-std::string TextAt(const uint8_t* p, size_t size) { return std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), size)); }
+std::string TextAt(const uint8_t* p, size_t size) {
+    return std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), size));
+}
 
 // Reads and checks the configuration at the end of the head.  headLength is
 // where the first entry starts.
@@ -248,11 +253,12 @@ bool CheckHeaders(const std::string& path, std::string* error) {
 }
 
 int Usage(const char* self) {
-    printf("usage: %s [-d DIR] [-l] [-o] [-h]\n"
-           "  -d DIR  extract into DIR (default: the directory the archive names, else the current one)\n"
-           "  -l      list the entries instead of extracting them\n"
-           "  -o      overwrite existing files without asking\n",
-           self);
+    printf(
+        "usage: %s [-d DIR] [-l] [-o] [-h]\n"
+        "  -d DIR  extract into DIR (default: the directory the archive names, else the current one)\n"
+        "  -l      list the entries instead of extracting them\n"
+        "  -o      overwrite existing files without asking\n",
+        self);
     return 0;
 }
 
@@ -262,10 +268,14 @@ int main(int argc, char** argv) {
     Options opt;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "-d" && i + 1 < argc) opt.dir = argv[++i], opt.dirGiven = true;
-        else if (a == "-l") opt.list = true;
-        else if (a == "-o") opt.overwrite = true;
-        else if (a == "-h" || a == "--help") return Usage(argv[0]);
+        if (a == "-d" && i + 1 < argc)
+            opt.dir = argv[++i], opt.dirGiven = true;
+        else if (a == "-l")
+            opt.list = true;
+        else if (a == "-o")
+            opt.overwrite = true;
+        else if (a == "-h" || a == "--help")
+            return Usage(argv[0]);
         else {
             fprintf(stderr, "%s: unknown option '%s'\n", argv[0], argv[i]);
             return 2;

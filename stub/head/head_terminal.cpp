@@ -29,8 +29,8 @@ bool Interactive() { return _isatty(_fileno(stdin)) && _isatty(_fileno(stderr));
 bool ReadLine(char* out, size_t cap, bool secret) {
     const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    const bool restore = secret && GetConsoleMode(in, &mode) &&
-                         SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    const bool restore =
+        secret && GetConsoleMode(in, &mode) && SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     bool ok = fgets(out, static_cast<int>(cap), stdin) != nullptr;
     if (restore) {
         SetConsoleMode(in, mode);

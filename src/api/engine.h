@@ -82,7 +82,11 @@ struct EngineState {
     uint32_t passwordSet = 0;
 
     int32_t packLevel = 0;
-    uint32_t descriptor[VX_ARCERDESC_WORDS] = {1023, 20, 1, 32, 32, 1, 20, 32, 0, 1};
+    uint32_t descriptor[VX_ARCERDESC_WORDS] = {kDescriptorDefaults[0], kDescriptorDefaults[1], kDescriptorDefaults[2],
+                                               kDescriptorDefaults[3], kDescriptorDefaults[4], kDescriptorDefaults[5],
+                                               kDescriptorDefaults[6], kDescriptorDefaults[7], kDescriptorDefaults[8],
+                                               kDescriptorDefaults[9]};
+    static_assert(VX_ARCERDESC_WORDS == 10, "every descriptor word starts at its default");
 
     Callback<SetFileNameProc> fileNameProc;
     Callback<SkipFileProc> skipFileProc;
@@ -115,7 +119,11 @@ public:
 };
 
 inline uint16_t Status() { return engine().status; }
-inline void SetStatus(uint16_t code) { engine().status = code; }
+// Sets the status and hands the code back, so a failure sets and returns in one step.
+inline uint16_t SetStatus(uint16_t code) {
+    engine().status = code;
+    return code;
+}
 inline bool OptionsOn(uint16_t mask) { return (engine().options & mask) == mask; }
 
 // Resets the fields InitZipFile resets: status, password flag, pack level,

@@ -20,11 +20,6 @@ namespace {
 
 constexpr uint16_t kMaxEntries = 0xFFFF;  // the list's count is 16-bit
 
-uint16_t Stop(uint16_t status) {
-    SetStatus(status);
-    return status;
-}
-
 }  // namespace
 
 ZipFileEntry* AddEntry(ZipFileList* list, const CentralFields& fields, const char* name, uint8_t* comment,
@@ -91,39 +86,39 @@ uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks, KeepBlocks
         return Status();
     }
     if (!keep.extraFields) ReleaseArchiveComment();
-    if (platform::FileSeek(a.handle, a.end.centralOffset, SEEK_SET) < 0) return Stop(VX_FILE_ERROR);
+    if (platform::FileSeek(a.handle, a.end.centralOffset, SEEK_SET) < 0) return SetStatus(VX_FILE_ERROR);
 
     for (;;) {
         uint8_t signature[4];
         switch (ReadSignature(a.handle, signature)) {
             case ReadResult::Ok: break;
-            case ReadResult::Failed: return Stop(VX_FILE_ERROR);
+            case ReadResult::Failed: return SetStatus(VX_FILE_ERROR);
             // The file ends before the directory does.
-            case ReadResult::AtEnd: return Stop(VX_BAD_DATA);
+            case ReadResult::AtEnd: return SetStatus(VX_BAD_DATA);
         }
         // Writers that stream (zip to a pipe) put the Zip64 end record and its
         // locator between the directory and the end record: the directory
         // ends there too.
         if (memcmp(signature, kEndSignature, 4) == 0 || memcmp(signature, kZip64EndSignature, 4) == 0)
-            return Stop(list->count == 0 ? VX_NOTHING_SELECTED : 0);
-        if (memcmp(signature, kCentralSignature, 4) != 0) return Stop(VX_BAD_DATA);
+            return SetStatus(list->count == 0 ? VX_NOTHING_SELECTED : 0);
+        if (memcmp(signature, kCentralSignature, 4) != 0) return SetStatus(VX_BAD_DATA);
 
         CentralFields fields;
         char name[kTextField];
         uint8_t* comment = nullptr;
         uint8_t* extra = nullptr;
         const uint16_t status = ReadCentralHeader(a.handle, &fields, name, &comment, &extra, keep);
-        if (status != 0) return Stop(status);
+        if (status != 0) return SetStatus(status);
         if (!masks || MaskListSelects(name, masks)) {
             if (list->count == kMaxEntries) {
                 free(comment);
                 free(extra);
-                return Stop(VX_BAD_DATA);
+                return SetStatus(VX_BAD_DATA);
             }
             if (!AddEntry(list, fields, name, comment, extra)) {
                 free(comment);
                 free(extra);
-                return Stop(VX_OUT_OF_MEMORY);
+                return SetStatus(VX_OUT_OF_MEMORY);
             }
         } else {
             // Blocks of a record that is not listed belong to nobody.

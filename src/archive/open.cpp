@@ -12,11 +12,6 @@ namespace vardex {
 
 namespace {
 
-uint16_t Finish(uint16_t status) {
-    SetStatus(status);
-    return status;
-}
-
 bool IsSignature(const uint8_t* p, const uint8_t (&signature)[4]) { return memcmp(p, signature, 4) == 0; }
 
 // Closes a held archive before another one takes its place.
@@ -75,12 +70,12 @@ void ScanHeldArchive() {
 uint16_t SearchEndRecord() {
     ArchiveState& a = engine().archive;
     if (a.cachedEndPos >= 0)
-        return Finish(platform::FileSeek(a.handle, a.cachedEndPos, SEEK_SET) < 0 ? VX_FILE_ERROR : 0);
+        return SetStatus(platform::FileSeek(a.handle, a.cachedEndPos, SEEK_SET) < 0 ? VX_FILE_ERROR : 0);
     const int64_t found = FindEndSignature(a.handle);
-    if (found == -2) return Finish(VX_FILE_ERROR);
-    if (found < 0) return Finish(VX_NOT_AN_ARCHIVE);
+    if (found == -2) return SetStatus(VX_FILE_ERROR);
+    if (found < 0) return SetStatus(VX_NOT_AN_ARCHIVE);
     a.cachedEndPos = found;
-    return Finish(platform::FileSeek(a.handle, found, SEEK_SET) < 0 ? VX_FILE_ERROR : 0);
+    return SetStatus(platform::FileSeek(a.handle, found, SEEK_SET) < 0 ? VX_FILE_ERROR : 0);
 }
 
 void OpenArchive(const char* path) {

@@ -26,8 +26,6 @@ constexpr int64_t kDirectCopy = 256 * 1024;
 // Writers that keep replacing the archive while this one waits for it.
 constexpr int kLockAttempts = 1000;
 
-void Fail(uint16_t status) { SetStatus(status); }
-
 void PutU32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -104,7 +102,7 @@ bool Rewrite::CreateTemporary() {
 bool Rewrite::Begin() {
     ArchiveState& a = engine().archive;
     if (active_) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return false;
     }
     active_ = true;
@@ -118,12 +116,12 @@ bool Rewrite::Begin() {
     buffer_ = static_cast<uint8_t*>(AllocateWork(kWriteBlock));
     readAhead_ = static_cast<uint8_t*>(AllocateWork(kReadBlock));
     if (!buffer_ || !readAhead_) {
-        Fail(VX_OUT_OF_MEMORY);
+        SetStatus(VX_OUT_OF_MEMORY);
         return false;
     }
 
     if (!OpenLocked() || !CreateTemporary()) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return false;
     }
     SetStatus(0);
@@ -136,7 +134,7 @@ bool Rewrite::Flush() {
     if (filled_ > 0) {
         const int32_t written = platform::FileWriteAt(newFile_, buffer_, static_cast<uint32_t>(filled_), bufferStart_);
         if (written != static_cast<int32_t>(filled_)) {
-            Fail(VX_SHORT_WRITE);
+            SetStatus(VX_SHORT_WRITE);
             return false;
         }
         NoteWritten(bufferStart_ + static_cast<int64_t>(filled_));
@@ -156,7 +154,7 @@ bool Rewrite::Write(const void* data, uint32_t count) {
             if (written > 0) bufferStart_ += written;
             NoteWritten(bufferStart_);
             if (written != static_cast<int32_t>(count)) {
-                Fail(VX_SHORT_WRITE);
+                SetStatus(VX_SHORT_WRITE);
                 return false;
             }
             return true;
@@ -173,7 +171,7 @@ bool Rewrite::Write(const void* data, uint32_t count) {
 
 bool Rewrite::Seek(int64_t position) {
     if (position < 0) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return false;
     }
     // Within the buffer: no system call.  Room beyond what the buffer holds
@@ -199,7 +197,7 @@ bool Rewrite::ReadOld(int64_t position, void* out, uint32_t count) {
     const int fd = engine().archive.handle;
     if (count > kReadBlock) {
         if (platform::FileReadAt(fd, out, count, position) != static_cast<int32_t>(count)) {
-            Fail(VX_FILE_ERROR);
+            SetStatus(VX_FILE_ERROR);
             return false;
         }
         return true;
@@ -209,7 +207,7 @@ bool Rewrite::ReadOld(int64_t position, void* out, uint32_t count) {
         readStart_ = position;
         readFilled_ = got > 0 ? static_cast<size_t>(got) : 0;
         if (readFilled_ < count) {
-            Fail(VX_FILE_ERROR);
+            SetStatus(VX_FILE_ERROR);
             return false;
         }
     }
@@ -227,7 +225,7 @@ bool Rewrite::CopyArchiveBytes(int64_t position, int64_t count) {
         if (copied == count) return true;
         // The old archive ended first, or the new one could not take it all.
         int64_t length = platform::FileLength(engine().archive.handle);
-        Fail(copied >= 0 && length >= 0 && position + count > length ? VX_FILE_ERROR : VX_SHORT_WRITE);
+        SetStatus(copied >= 0 && length >= 0 && position + count > length ? VX_FILE_ERROR : VX_SHORT_WRITE);
         return false;
     }
     while (count > 0) {
@@ -249,7 +247,7 @@ void Rewrite::CopyEntry(ZipFileEntry* entry) {
     // copied by their 32-bit fields.
     if (central->compressedSize == 0xFFFFFFFFu || central->uncompressedSize == 0xFFFFFFFFu ||
         central->localHeaderOffset == 0xFFFFFFFFu) {
-        Fail(VX_BAD_DATA);
+        SetStatus(VX_BAD_DATA);
         return;
     }
     const int64_t offset = RecordablePosition();
@@ -262,7 +260,7 @@ void Rewrite::CopyEntry(ZipFileEntry* entry) {
     // Offsets that do not lead to a local header would copy unrelated bytes
     // into the new archive.
     if (memcmp(signature, kLocalSignature, 4) != 0) {
-        Fail(VX_BAD_DATA);
+        SetStatus(VX_BAD_DATA);
         return;
     }
     const int64_t oldExtra = header + 4 + static_cast<int64_t>(sizeof old) + old.nameLength;
@@ -308,7 +306,7 @@ void Rewrite::WriteCentralDirectory(ZipFileList* entries) {
     uint64_t size = 0;
     for (ZipFileEntry* entry = entries->first; entry; entry = entry->next) {
         if (count == kMaxRecordEntries) {
-            Fail(VX_FILE_ERROR);
+            SetStatus(VX_FILE_ERROR);
             return;
         }
         // A length without its kept block would make the record claim bytes
@@ -325,7 +323,7 @@ void Rewrite::WriteCentralDirectory(ZipFileList* entries) {
         size += 46 + nameLength + entry->extraLength + entry->commentLength;
     }
     if (size > static_cast<uint64_t>(kMaxOffset)) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return;
     }
 
@@ -351,13 +349,13 @@ void Rewrite::WriteCentralDirectory(ZipFileList* entries) {
     // ends where its end record (and comment) does.
     const int64_t end = Tell();
     if (!Flush()) return;
-    if (!platform::FileTruncate(newFile_, end)) Fail(VX_FILE_ERROR);
+    if (!platform::FileTruncate(newFile_, end)) SetStatus(VX_FILE_ERROR);
 }
 
 void Rewrite::Commit() {
     ArchiveState& a = engine().archive;
     if (!active_) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return;
     }
     // The new archive is whole on the device before it takes the name, and
@@ -367,7 +365,7 @@ void Rewrite::Commit() {
         !(named == newId_) || !platform::FileRename(temporary_, target_)) {
         const uint16_t status = Status() == VX_SHORT_WRITE ? VX_SHORT_WRITE : VX_FILE_ERROR;
         RollBack();
-        Fail(status);
+        SetStatus(status);
         return;
     }
     platform::SyncDirectoryOf(target_);
@@ -410,7 +408,7 @@ bool WriteOutput(const void* buffer, uint32_t count) {
     SetStatus(0);
     if (count == 0) return true;
     if (!r.active) {
-        Fail(VX_SHORT_WRITE);
+        SetStatus(VX_SHORT_WRITE);
         return false;
     }
     if (!r.active->Write(buffer, count)) return false;
@@ -422,7 +420,7 @@ int64_t RecordablePosition() {
     const Rewrite* rewrite = engine().rewrite.active;
     const int64_t pos = rewrite ? rewrite->Tell() : -1;
     if (pos < 0 || pos > kMaxOffset) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return -1;
     }
     return pos;
@@ -431,7 +429,7 @@ int64_t RecordablePosition() {
 bool SeekOutput(int64_t position) {
     Rewrite* rewrite = engine().rewrite.active;
     if (!rewrite) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return false;
     }
     return rewrite->Seek(position);

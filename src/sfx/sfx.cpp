@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "api/engine.h"
+#include "api/masks.h"
 #include "api/paths.h"
 #include "archive/archive.h"
 #include "archive/rewrite.h"
@@ -268,7 +269,7 @@ void CreateSfx2(const char* archivePath, FileMaskList* files, SfxDesc* desc) {
         plat::FileRemove(workPath);
         return;
     }
-    DoneFileMaskList(files);
+    ReleaseMaskList(files);
     plat::MarkExecutable(workPath);
     if (volumeChoice == 0) return;
 

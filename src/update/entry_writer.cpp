@@ -26,8 +26,6 @@ constexpr uint32_t kEncryptionHeaderSize = 12;
 // count * 100 stays within 32 bits.
 constexpr int64_t kHalvingLimit = 0x1400000;
 
-void Fail(uint16_t status) { SetStatus(status); }
-
 bool ReportProgress(uint32_t done, uint32_t total) {
     const Callback<SetProgressProc>& proc = engine().progressProc;
     if (!proc) return true;
@@ -40,7 +38,7 @@ bool ReportProgress(uint32_t done, uint32_t total) {
     // An empty source has nothing left to do.
     const int32_t percent = t > 0 ? static_cast<int32_t>(d * 100 / t) : 100;
     if (proc.proc(proc.hostWord, percent) == 0) {
-        Fail(VX_CANCELLED);
+        SetStatus(VX_CANCELLED);
         return false;
     }
     return true;
@@ -67,7 +65,7 @@ bool ReadSourceByte(uint8_t* out) {
             // A source that cannot be read on must not end as a short entry.
             r.endOfInput = true;
             r.fillCount = 0;
-            Fail(VX_FILE_ERROR);
+            SetStatus(VX_FILE_ERROR);
             return false;
         }
         if (got < static_cast<int32_t>(kUpdateInputSize)) r.endOfInput = true;
@@ -86,7 +84,7 @@ void StoreFileData() {
     EngineState& e = engine();
     RewriteState& r = e.rewrite;
     if (platform::FileSeek(r.source, 0, SEEK_SET) < 0) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return;
     }
     SetStatus(0);
@@ -105,7 +103,7 @@ void StoreFileData() {
         // A source that grows while it is copied (the archive itself under
         // another name, say) would never end.
         if (r.readCount > r.sourceSize) {
-            Fail(VX_FILE_ERROR);
+            SetStatus(VX_FILE_ERROR);
             return;
         }
         if (r.encryptionOn) EncryptBuffer(e.cipher, r.inputBuffer, block);
@@ -116,7 +114,7 @@ void StoreFileData() {
     // The source changed size while it was read: the entry would not hold
     // the file it claims to hold.
     if (r.readCount != r.sourceSize) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return;
     }
     r.method = 0;
@@ -129,14 +127,14 @@ void ComputeFileCrc() {
     for (;;) {
         const int32_t got = platform::FileRead(r.source, piece, kCrcPiece);
         if (got < 0) {
-            Fail(VX_FILE_ERROR);
+            SetStatus(VX_FILE_ERROR);
             return;
         }
         crc = CrcUpdate(crc, piece, static_cast<size_t>(got));
         if (got < static_cast<int32_t>(kCrcPiece)) break;
     }
     if (platform::FileSeek(r.source, 0, SEEK_SET) < 0) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return;
     }
     r.checkCrc = ~crc;
@@ -164,7 +162,7 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
     const int64_t limit = kMaxOffset - (encrypted ? kEncryptionHeaderSize : 0);
     // Sizes are 32-bit fields: a larger file cannot be recorded.
     if (length < 0 || length > limit) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return;
     }
     r.sourceSize = static_cast<uint32_t>(length);
@@ -213,7 +211,7 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
         if (Status() != 0) return;
         // The source changed size while it was compressed.
         if (platform::FileSeek(r.source, 0, SEEK_CUR) != static_cast<int64_t>(r.sourceSize)) {
-            Fail(VX_FILE_ERROR);
+            SetStatus(VX_FILE_ERROR);
             return;
         }
         crc = outcome.crc;
@@ -238,7 +236,7 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
     if (endPos < 0) return;
     if (encrypted) written += kEncryptionHeaderSize;
     if (written > static_cast<uint64_t>(kMaxOffset)) {
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return;
     }
     if (r.method != 0) {

@@ -27,8 +27,6 @@ constexpr uint16_t kVersionMadeBy = 20;
 constexpr uint16_t kDefaultDosDate = (0 << 9) | (1 << 5) | 1;  // 1980-01-01
 constexpr int64_t kMaxSourceSize = 0xFFFFFFFFll;
 
-void Fail(uint16_t status) { SetStatus(status); }
-
 // A node names a file unless it names nothing (a directory alone) or its
 // file-name part starts with '*'.  A dot-file (".gitignore") has only an
 // extension and is a file like any other.
@@ -68,8 +66,8 @@ void BuildNamedList(const FileMaskList* masks, FileMaskList* named) {
         if (!NamesFile(node)) continue;
         char text[kPathField];
         MaskText(node, text);
-        if (!AppendFileMask(text, named)) {
-            Fail(VX_OUT_OF_MEMORY);
+        if (!AppendMask(text, named)) {
+            SetStatus(VX_OUT_OF_MEMORY);
             return;
         }
     }
@@ -83,7 +81,7 @@ bool RefuseTooManyNamed(const FileMaskList* masks) {
         for (const FileMask* node = masks->first; node; node = node->next)
             if (NamesFile(node)) ++count;
     if (count <= kMaxNamedFiles) return false;
-    Fail(VxTooManyEntries);
+    SetStatus(VxTooManyEntries);
     return true;
 }
 
@@ -216,10 +214,10 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         SourceGuard guard;
         r.source = duplicate ? -1 : OpenSource(source);
         if (r.source < 0) {
-            Fail(VX_FILE_ERROR);
+            SetStatus(VX_FILE_ERROR);
             if (!e.skipFileProc) return;
             if (e.skipFileProc.proc(e.skipFileProc.hostWord, source) == 2) {
-                Fail(VX_CANCELLED);
+                SetStatus(VX_CANCELLED);
                 return;
             }
             SetStatus(0);
@@ -230,7 +228,7 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         // update before any of it is read.
         const int64_t length = platform::FileLength(r.source);
         if (length < 0 || length > kMaxSourceSize - (e.passwordSet ? 12 : 0)) {
-            Fail(VX_FILE_ERROR);
+            SetStatus(VX_FILE_ERROR);
             return;
         }
         uint16_t date = kDefaultDosDate, time = 0;
@@ -351,12 +349,12 @@ bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** 
         if (strcmp(entry->name, stored) == 0) return false;
     if (entries->count == 0xFFFF) {
         // The 16-bit entry counts of the end record cannot hold another one.
-        Fail(VX_FILE_ERROR);
+        SetStatus(VX_FILE_ERROR);
         return true;
     }
     CentralFields fields{};
     *added = AddEntry(entries, fields, stored, nullptr, nullptr);
-    if (!*added) Fail(VX_OUT_OF_MEMORY);
+    if (!*added) SetStatus(VX_OUT_OF_MEMORY);
     return true;
 }
 
@@ -402,12 +400,12 @@ void SelectExistingEntries(Rewrite& rewrite, ZipFileList* entries, FileMaskList*
                 case 1:
                     rewrite.CopyEntry(entry);
                     if (Status() != 0) return;
-                    if (!AppendFileMask(entry->name, kept)) {
-                        Fail(VX_OUT_OF_MEMORY);
+                    if (!AppendMask(entry->name, kept)) {
+                        SetStatus(VX_OUT_OF_MEMORY);
                         return;
                     }
                     break;
-                default: Fail(VX_CANCELLED); return;
+                default: SetStatus(VX_CANCELLED); return;
             }
         }
         entry = next;
@@ -437,7 +435,7 @@ void CompressFileMaskList(const FileMaskList* masks) {
     if (!rewrite.Begin()) return;
     CompressorTables tables;
     if (!tables.held()) {
-        Fail(VX_OUT_OF_MEMORY);
+        SetStatus(VX_OUT_OF_MEMORY);
         return;
     }
     BuildCodeTables();

@@ -32,16 +32,6 @@ struct Registrations {
 };
 Registrations g_reg;
 
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) plat::FileClose(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
 bool WriteAll(int fd, const void* data, size_t n) {
     return plat::FileWrite(fd, data, static_cast<uint32_t>(n)) == static_cast<int32_t>(n);
 }
@@ -75,7 +65,7 @@ int32_t WriteHead(const char* path, bool secondForm, uint32_t flags, int32_t for
     korval::PutU32(a + korval::kProgramLengthAt, static_cast<uint32_t>(programSize + bannerSize));
     korval::PutU32(a + korval::kConfigCrcAt, korval::ConfigCrc(a, c, sfx::kBlockCSize));
 
-    Fd out(plat::FileOpen(path, plat::OpenMode::Create));
+    plat::ScopedFile out(plat::FileOpen(path, plat::OpenMode::Create));
     if (out.fd < 0) return 0;
     if (!WriteAll(out.fd, korval_head_start, programSize) || !WriteAll(out.fd, korval::kBanner, bannerSize) ||
         !WriteAll(out.fd, blocks.data(), blocks.size()))
@@ -138,7 +128,7 @@ VARDEX_API void VARDEX_CALL SetSetSfxProgressProc(uint32_t hostWord, SetSfxProgr
 // failure the volumes written so far are removed.
 VARDEX_API uint16_t VARDEX_CALL ResizeFile(const char* source, const char* destination, uint32_t volumeSize) {
     if (!source || !destination || volumeSize == 0) return VX_FILE_ERROR;
-    Fd in(plat::FileOpen(source, plat::OpenMode::ReadOnly));
+    plat::ScopedFile in(plat::FileOpen(source, plat::OpenMode::ReadOnly));
     if (in.fd < 0) return VX_FILE_ERROR;
     const int64_t total = plat::FileLength(in.fd);
     if (total < 0) return VX_FILE_ERROR;
@@ -171,7 +161,7 @@ VARDEX_API uint16_t VARDEX_CALL ResizeFile(const char* source, const char* desti
                 if (answer == 0) plat::SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
             }
         }
-        Fd out(plat::FileOpen(path, plat::OpenMode::Create));
+        plat::ScopedFile out(plat::FileOpen(path, plat::OpenMode::Create));
         if (out.fd < 0) return fail(VX_FILE_ERROR);
         written.emplace_back(path);
         uint32_t left = volumeSize;

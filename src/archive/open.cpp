@@ -15,11 +15,7 @@ namespace {
 bool IsSignature(const uint8_t* p, const uint8_t (&signature)[4]) { return memcmp(p, signature, 4) == 0; }
 
 // Closes a held archive before another one takes its place.
-void ReleaseHeldArchive() {
-    ArchiveState& a = engine().archive;
-    if (a.handle >= 0) platform::FileClose(a.handle);
-    a.handle = -1;
-}
+void ReleaseHeldArchive() { platform::CloseFile(&engine().archive.handle); }
 
 // Reads the end record and the first central header of the file at path, to
 // learn the first entry offset (the bytes in front of the first entry) and

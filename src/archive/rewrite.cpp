@@ -33,11 +33,6 @@ void PutU32(uint8_t* p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-void CloseDescriptor(int* fd) {
-    if (*fd >= 0) platform::FileClose(*fd);
-    *fd = -1;
-}
-
 }  // namespace
 
 Rewrite::~Rewrite() {
@@ -72,7 +67,7 @@ bool Rewrite::OpenLocked() {
         const bool same = a.handle >= 0 && platform::IdentityOf(a.handle, &held) && held == locked;
         // The locked descriptor reads the archive from now on (the lock goes
         // with it when it is closed).
-        CloseDescriptor(&a.handle);
+        platform::CloseFile(&a.handle);
         a.handle = fd;
         archiveId_ = locked;
         if (!same) {
@@ -372,7 +367,7 @@ void Rewrite::Commit() {
     committed_ = true;
     // The file just written is the archive now; closing the old one releases
     // the lock.
-    CloseDescriptor(&a.handle);
+    platform::CloseFile(&a.handle);
     a.handle = newFile_;
     newFile_ = -1;
     a.cachedEndPos = -1;
@@ -387,9 +382,9 @@ void Rewrite::RollBack() {
         // Only the file this rewrite made is removed.
         platform::FileIdentity named{};
         if (platform::PathIdentity(temporary_, &named) && named == newId_) platform::FileRemove(temporary_);
-        CloseDescriptor(&newFile_);
+        platform::CloseFile(&newFile_);
     }
-    CloseDescriptor(&a.handle);
+    platform::CloseFile(&a.handle);
     a.cachedEndPos = -1;
     Release();
 }

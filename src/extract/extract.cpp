@@ -104,17 +104,6 @@ void RestoreUnixMode(const CentralFields& entry, int fd) {
     platform::SetFileModeOf(fd, mode);
 }
 
-// A directory descriptor released on every exit path.
-struct DirectoryHandle {
-    int fd = -1;
-    DirectoryHandle() = default;
-    DirectoryHandle(const DirectoryHandle&) = delete;
-    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
-    ~DirectoryHandle() {
-        if (fd >= 0) platform::FileClose(fd);
-    }
-};
-
 void ReportProgress(uint32_t written, uint32_t total) {
     EngineState& e = engine();
     if (Status() != 0 || !e.progressProc) return;
@@ -188,16 +177,14 @@ bool ReadLocalHeader(int fd, const CentralFields& entry, char* name) {
 // level by level, never through a link) and the file itself.  Unless kept,
 // a created file is removed again.
 struct OutputFile {
-    DirectoryHandle opened;  // when the directory had to be opened (and made) here
+    platform::ScopedFile opened;  // when the directory had to be opened (and made) here
     int dirFd = -1;
     const OutputTarget& target;
     bool created = false;
     bool keep = false;
     explicit OutputFile(const OutputTarget& t) : target(t) {}
     ~OutputFile() {
-        DecodeSink& out = engine().stream.out;
-        if (out.handle >= 0) platform::FileClose(out.handle);
-        out.handle = -1;
+        platform::CloseFile(&engine().stream.out.handle);
         if (created && !keep) platform::RemoveFileAt(dirFd, target.leaf);
     }
     // knownDir: the entry's directory when it is open already, else -1.
@@ -328,7 +315,7 @@ void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target, int know
 // directory, level by level and never through a link.
 void MakeEntryDirectory(const OutputTarget& target) {
     platform::OutputFailure why;
-    DirectoryHandle dir;
+    platform::ScopedFile dir;
     dir.fd = platform::OpenOutputDirectory(engine().outputPath, target.relativeDir, true, &why);
     if (dir.fd < 0) SetStatus(VX_CANNOT_CREATE_OUTPUT);
 }
@@ -341,7 +328,7 @@ void ExtractList(const ZipFileList& list) {
         return;
     }
     const bool checkOnly = e.stream.out.checkOnly;
-    DirectoryHandle dir;
+    platform::ScopedFile dir;
     char dirName[kPathField] = {};
     for (const ZipFileEntry* node = list.first; node && Status() == 0; node = node->next) {
         if (!node->selected) continue;
@@ -387,7 +374,7 @@ void ExtractList(const ZipFileList& list) {
         // for the last one is held open and used again.
         if (dir.fd < 0 || strcmp(dirName, target.relativeDir) != 0) {
             platform::OutputFailure why;
-            if (dir.fd >= 0) platform::FileClose(dir.fd);
+            platform::CloseFile(&dir.fd);
             dir.fd = platform::OpenOutputDirectory(e.outputPath, target.relativeDir, false, &why);
             CopyText(dirName, kPathField, target.relativeDir);
             if (dir.fd < 0 && why == platform::OutputFailure::Link) {

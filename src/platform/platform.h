@@ -45,6 +45,20 @@ int64_t FileTell(int fd);
 // Length of the file, -1 on failure; the position is unchanged.
 int64_t FileLength(int fd);
 bool FileClose(int fd);
+// Closes the descriptor held in *fd, if any, and marks the slot closed (-1).
+inline void CloseFile(int* fd) {
+    if (*fd >= 0) FileClose(*fd);
+    *fd = -1;
+}
+// A descriptor closed on every exit path of the scope that holds it.
+struct ScopedFile {
+    int fd = -1;
+    ScopedFile() = default;
+    explicit ScopedFile(int f) : fd(f) {}
+    ~ScopedFile() { CloseFile(&fd); }
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+};
 bool FileTruncate(int fd, int64_t length);
 // Flushes the file's data to the device.
 bool FileSync(int fd);

@@ -141,7 +141,7 @@ void BuildSfxArchive(FileMaskList* files, bool withBlocks, uint32_t trailer) {
     archive.updateCommitted = false;
     e.rewrite.filesHandled = 0;
 
-    if (archive.handle >= 0) plat::FileClose(archive.handle);
+    plat::CloseFile(&archive.handle);
     archive.handle = plat::FileOpen(archive.path, plat::OpenMode::ReadOnly);
     const int64_t headLength = plat::FileLength(archive.handle);
     if (archive.handle < 0 || headLength < 0 || headLength > 0xFFFFFFFFll) {
@@ -262,8 +262,7 @@ void CreateSfx2(const char* archivePath, FileMaskList* files, SfxDesc* desc) {
 
     BuildSfxArchive(files, secondForm, secondForm && volumeChoice != 0 ? sfx::kTrailerSize : 0);
     // No archive stays open after the call.
-    if (e.archive.handle >= 0) plat::FileClose(e.archive.handle);
-    e.archive.handle = -1;
+    plat::CloseFile(&e.archive.handle);
     if (Status() != 0) {
         // The head was made by this call (the path was free): it goes.
         plat::FileRemove(workPath);

@@ -56,8 +56,7 @@ void DeleteFileMaskList(const FileMaskList* masks) {
     if (Status() == 0 && left == 0) {
         // No entry left: the archive file goes as well.
         ArchiveState& a = e.archive;
-        if (a.handle >= 0) platform::FileClose(a.handle);
-        a.handle = -1;
+        platform::CloseFile(&a.handle);
         platform::FileRemove(a.path);
     }
 }

@@ -86,11 +86,7 @@ bool RefuseTooManyNamed(const FileMaskList* masks) {
 }
 
 struct SourceGuard {
-    ~SourceGuard() {
-        RewriteState& r = engine().rewrite;
-        if (r.source >= 0) platform::FileClose(r.source);
-        r.source = -1;
-    }
+    ~SourceGuard() { platform::CloseFile(&engine().rewrite.source); }
 };
 
 // Opens a named file for reading; -1 when it cannot be opened (a directory

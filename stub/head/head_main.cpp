@@ -36,14 +36,6 @@ struct Config {
     std::string defaultDir, title, message;
 };
 
-struct Fd {
-    int fd;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) plat::FileClose(fd);
-    }
-};
-
 bool ReadAt(int fd, int64_t pos, uint8_t* out, uint32_t n) {
     return plat::FileSeek(fd, pos, SEEK_SET) == pos && plat::FileRead(fd, out, n) == static_cast<int32_t>(n);
 }
@@ -51,7 +43,7 @@ bool ReadAt(int fd, int64_t pos, uint8_t* out, uint32_t n) {
 // True when the file ends with an end-of-central-directory record somewhere
 // in its last 64 KiB + 22 bytes.
 bool HasEndRecord(const std::string& path) {
-    Fd f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
+    plat::ScopedFile f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
     int64_t len = plat::FileLength(f.fd);
     if (len < 22) return false;
     int64_t from = len > 65557 ? len - 65557 : 0;
@@ -65,7 +57,7 @@ bool HasEndRecord(const std::string& path) {
 // Where the first entry starts: the local-header offset of the first central
 // header, or the directory's own offset when it holds no entry.
 int64_t HeadLength(const std::string& path) {
-    Fd f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
+    plat::ScopedFile f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
     int64_t len = plat::FileLength(f.fd);
     if (len < 22) return -1;
     int64_t from = len > 65557 ? len - 65557 : 0;
@@ -95,7 +87,7 @@ std::string Reassemble(const std::string& first, std::string* error) {
     }
     std::string joined = plat::NativePath(tmp) + "vardex-sfx-" +
                          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".zip";
-    Fd out(plat::FileOpen(joined.c_str(), plat::OpenMode::Create));
+    plat::ScopedFile out(plat::FileOpen(joined.c_str(), plat::OpenMode::Create));
     if (out.fd < 0) {
         *error = "cannot create " + joined;
         return "";
@@ -103,7 +95,7 @@ std::string Reassemble(const std::string& first, std::string* error) {
     std::vector<uint8_t> buf(65536);
     for (uint32_t volume = 1;; ++volume) {
         std::string name = volume == 1 ? first : korval::VolumeName(first, volume);
-        Fd in(plat::FileOpen(name.c_str(), plat::OpenMode::ReadOnly));
+        plat::ScopedFile in(plat::FileOpen(name.c_str(), plat::OpenMode::ReadOnly));
         if (in.fd < 0) {
             if (volume == 1)
                 *error = "cannot read " + name;
@@ -132,7 +124,7 @@ std::string TextAt(const uint8_t* p, size_t size) {
 // Reads and checks the configuration at the end of the head.  headLength is
 // where the first entry starts.
 bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std::string* error) {
-    Fd f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
+    plat::ScopedFile f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
     const int64_t fileLength = plat::FileLength(f.fd);
     uint32_t trailer = 0;
     if (headLength >= sfx::kTrailerSize) {
@@ -217,7 +209,7 @@ bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std
 // method and, unless sizes follow the data, the same CRC-32 and sizes.  A
 // damaged directory cannot then send a file to another name unnoticed.
 bool CheckHeaders(const std::string& path, std::string* error) {
-    Fd f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
+    plat::ScopedFile f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
     const int64_t len = plat::FileLength(f.fd);
     int64_t from = len > 65557 ? len - 65557 : 0;
     std::vector<uint8_t> tail(static_cast<size_t>(len - from));

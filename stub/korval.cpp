@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/records.h"
 #include "common/crc32.h"
 #include "platform/platform.h"
 #include "sfx/blocks.h"
-#include "sfx_layout.h"
 #include "vardex32.h"
 
 namespace plat = vardex::platform;
@@ -44,38 +44,38 @@ int32_t WriteHead(const char* path, bool secondForm, uint32_t flags, int32_t for
     uint8_t* a = blocks.data();
     uint8_t* b = a + sfx::kBlockASize;
     uint8_t* c = b + sfx::kBlockBSize;
-    korval::Fill(a, sfx::kBlocksSize, 0x5EED0001u);
-    memcpy(a, secondForm ? korval::kMagicSecond : korval::kMagicFirst, 8);
-    korval::PutU32(a + korval::kFlagsAt, flags);
-    korval::PutU32(a + korval::kFormAt, static_cast<uint32_t>(form));
-    korval::PutU32(a + korval::kVolumeChoiceAt, static_cast<uint32_t>(volumeChoice));
-    korval::PutU32(a + korval::kSplitAt, split ? 1 : 0);
-    korval::PutText(a + korval::kDefaultDirAt, 256, defaultDir);
-    korval::PutText(a + korval::kTitleAt, 256, title);
+    sfx::Fill(a, sfx::kBlocksSize, 0x5EED0001u);
+    memcpy(a, secondForm ? sfx::kMagicSecond : sfx::kMagicFirst, 8);
+    vardex::PutLe32(a + sfx::kFlagsAt, flags);
+    vardex::PutLe32(a + sfx::kFormAt, static_cast<uint32_t>(form));
+    vardex::PutLe32(a + sfx::kVolumeChoiceAt, static_cast<uint32_t>(volumeChoice));
+    vardex::PutLe32(a + sfx::kSplitAt, split ? 1 : 0);
+    sfx::PutText(a + sfx::kDefaultDirAt, 256, defaultDir);
+    sfx::PutText(a + sfx::kTitleAt, 256, title);
     for (const auto* pos : {&sfx::kFilesCountPos, &sfx::kArchiveLengthPos, &sfx::kChecksumPos})
         sfx::PutValue(b, *pos, 0);
-    korval::PutText(c + korval::kMessageAt, korval::kMessageSize, message);
-    memcpy(c + korval::kMagicCAt, korval::kMagicC, 8);
+    sfx::PutText(c + sfx::kMessageAt, sfx::kMessageSize, message);
+    memcpy(c + sfx::kMagicCAt, sfx::kMagicC, 8);
 
     const size_t programSize = static_cast<size_t>(korval_head_end - korval_head_start);
-    const size_t bannerSize = sizeof korval::kBanner - 1;
+    const size_t bannerSize = sizeof sfx::kBanner - 1;
     uint32_t crc = vardex::CrcUpdate(0xFFFFFFFFu, korval_head_start, programSize);
-    crc = ~vardex::CrcUpdate(crc, korval::kBanner, bannerSize);
-    korval::PutU32(a + korval::kProgramCrcAt, crc);
-    korval::PutU32(a + korval::kProgramLengthAt, static_cast<uint32_t>(programSize + bannerSize));
-    korval::PutU32(a + korval::kConfigCrcAt, korval::ConfigCrc(a, c, sfx::kBlockCSize));
+    crc = ~vardex::CrcUpdate(crc, sfx::kBanner, bannerSize);
+    vardex::PutLe32(a + sfx::kProgramCrcAt, crc);
+    vardex::PutLe32(a + sfx::kProgramLengthAt, static_cast<uint32_t>(programSize + bannerSize));
+    vardex::PutLe32(a + sfx::kConfigCrcAt, sfx::ConfigCrc(a, c, sfx::kBlockCSize));
 
     plat::ScopedFile out(plat::FileOpen(path, plat::OpenMode::Create));
     if (out.fd < 0) return 0;
-    if (!WriteAll(out.fd, korval_head_start, programSize) || !WriteAll(out.fd, korval::kBanner, bannerSize) ||
+    if (!WriteAll(out.fd, korval_head_start, programSize) || !WriteAll(out.fd, sfx::kBanner, bannerSize) ||
         !WriteAll(out.fd, blocks.data(), blocks.size()))
         return 0;
     if (split) {
         uint8_t trailer[sfx::kTrailerSize] = {};
-        memcpy(trailer, korval::kMagicTrailer, 8);
+        memcpy(trailer, sfx::kMagicTrailer, 8);
         uint32_t choice = volumeChoice >= 1 && volumeChoice <= 4 ? static_cast<uint32_t>(volumeChoice) : 0;
-        korval::PutU32(trailer + 8, choice);
-        korval::PutU32(trailer + 12, sfx::kVolumeSizes[choice]);
+        vardex::PutLe32(trailer + 8, choice);
+        vardex::PutLe32(trailer + 12, sfx::kVolumeSizes[choice]);
         if (!WriteAll(out.fd, trailer, sizeof trailer)) return 0;
     }
     return 1;
@@ -143,7 +143,7 @@ VARDEX_API uint16_t VARDEX_CALL ResizeFile(const char* source, const char* desti
     uint32_t volume = 1;
     do {
         char path[MAX_PATH];
-        snprintf(path, sizeof path, "%s", volume == 1 ? destination : korval::VolumeName(destination, volume).c_str());
+        snprintf(path, sizeof path, "%s", volume == 1 ? destination : sfx::VolumeName(destination, volume).c_str());
         if (volume > 1 && g_reg.nextDisk && g_reg.nextDisk(g_reg.nextDiskWord, static_cast<int32_t>(volume), path) == 0)
             return fail(VX_CANCELLED);
         path[MAX_PATH - 1] = '\0';

@@ -73,10 +73,6 @@ bool IsDisketteTarget(const char* path) {
     return (c == 'A' || c == 'a' || c == 'B' || c == 'b') && path[1] == ':';
 }
 
-bool ReadFully(int fd, int64_t pos, uint8_t* out, uint32_t n) {
-    return plat::FileSeek(fd, pos, SEEK_SET) == pos && plat::FileRead(fd, out, n) == static_cast<int32_t>(n);
-}
-
 // Writes the files count, the archive length and the checksum into block B
 // and stores the three blocks scrambled.  The new archive is read back
 // through the rewrite's own descriptor.
@@ -96,7 +92,7 @@ void SealBlocks(Rewrite& rewrite, int64_t headFileLength, uint32_t trailer) {
     uint8_t* a = blocks;
     uint8_t* b = a + sfx::kBlockASize;
     uint8_t* c = b + sfx::kBlockBSize;
-    if (!ReadFully(reader, blocksStart, blocks, sfx::kBlocksSize)) {
+    if (!ReadExactlyAt(reader, blocksStart, blocks, sfx::kBlocksSize)) {
         SetStatus(VX_FILE_ERROR);
         return;
     }

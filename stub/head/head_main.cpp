@@ -11,11 +11,11 @@
 #include <vector>
 
 #include <chrono>
+#include "archive/records.h"
 #include "common/crc32.h"
 #include "head_terminal.h"
 #include "platform/platform.h"
 #include "sfx/blocks.h"
-#include "sfx_layout.h"
 #include "vardex32.h"
 
 namespace plat = vardex::platform;
@@ -36,46 +36,39 @@ struct Config {
     std::string defaultDir, title, message;
 };
 
-bool ReadAt(int fd, int64_t pos, uint8_t* out, uint32_t n) {
-    return plat::FileSeek(fd, pos, SEEK_SET) == pos && plat::FileRead(fd, out, n) == static_cast<int32_t>(n);
+// The end record of the archive in fd, found as the library finds it, and
+// only where an archive's end record can be: within the last 22 + 65,535
+// bytes.  (The first volume of a split set has none there, though the
+// program in front of it holds the signature's bytes.)
+bool FindEndRecord(int fd, vardex::EndRecord* end) {
+    const int64_t at = vardex::FindEndSignature(fd);
+    const int64_t length = plat::FileLength(fd);
+    uint8_t raw[vardex::kEndFieldsSize];
+    if (at < 0 || length - (at - 4) > 22 + 65535 || !vardex::ReadExactlyAt(fd, at, raw, sizeof raw)) return false;
+    *end = vardex::ParseEndRecord(raw);
+    return true;
 }
 
-// True when the file ends with an end-of-central-directory record somewhere
-// in its last 64 KiB + 22 bytes.
 bool HasEndRecord(const std::string& path) {
     plat::ScopedFile f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
-    int64_t len = plat::FileLength(f.fd);
-    if (len < 22) return false;
-    int64_t from = len > 65557 ? len - 65557 : 0;
-    std::vector<uint8_t> tail(static_cast<size_t>(len - from));
-    if (!ReadAt(f.fd, from, tail.data(), static_cast<uint32_t>(tail.size()))) return false;
-    for (size_t i = tail.size() - 22 + 1; i-- > 0;)
-        if (tail[i] == 0x50 && tail[i + 1] == 0x4B && tail[i + 2] == 5 && tail[i + 3] == 6) return true;
-    return false;
+    vardex::EndRecord end;
+    return f.fd >= 0 && FindEndRecord(f.fd, &end);
 }
 
 // Where the first entry starts: the local-header offset of the first central
 // header, or the directory's own offset when it holds no entry.
 int64_t HeadLength(const std::string& path) {
     plat::ScopedFile f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
-    int64_t len = plat::FileLength(f.fd);
-    if (len < 22) return -1;
-    int64_t from = len > 65557 ? len - 65557 : 0;
-    std::vector<uint8_t> tail(static_cast<size_t>(len - from));
-    if (!ReadAt(f.fd, from, tail.data(), static_cast<uint32_t>(tail.size()))) return -1;
-    for (size_t i = tail.size() - 22 + 1; i-- > 0;) {
-        if (!(tail[i] == 0x50 && tail[i + 1] == 0x4B && tail[i + 2] == 5 && tail[i + 3] == 6)) continue;
-        const uint32_t entries = tail[i + 10] | tail[i + 11] << 8;
-        const int64_t central = korval::GetU32(&tail[i + 16]);
-        if (entries == 0) return central;
-        uint8_t header[46];
-        if (!ReadAt(f.fd, central, header, sizeof header) || header[0] != 0x50 || header[1] != 0x4B || header[2] != 1 ||
-            header[3] != 2)
-            return -1;
-        const int64_t first = korval::GetU32(header + 42);
-        return first <= central ? first : -1;
-    }
-    return -1;
+    vardex::EndRecord end;
+    if (f.fd < 0 || !FindEndRecord(f.fd, &end)) return -1;
+    const int64_t central = end.centralOffset;
+    if (end.entriesTotal == 0) return central;
+    uint8_t header[46];
+    if (!vardex::ReadExactlyAt(f.fd, central, header, sizeof header) ||
+        memcmp(header, vardex::kCentralSignature, 4) != 0)
+        return -1;
+    const int64_t first = vardex::Le32(header + 42);
+    return first <= central ? first : -1;
 }
 
 // Joins the first volume and the ones beside it into one temporary file.
@@ -94,7 +87,7 @@ std::string Reassemble(const std::string& first, std::string* error) {
     }
     std::vector<uint8_t> buf(65536);
     for (uint32_t volume = 1;; ++volume) {
-        std::string name = volume == 1 ? first : korval::VolumeName(first, volume);
+        std::string name = volume == 1 ? first : sfx::VolumeName(first, volume);
         plat::ScopedFile in(plat::FileOpen(name.c_str(), plat::OpenMode::ReadOnly));
         if (in.fd < 0) {
             if (volume == 1)
@@ -129,7 +122,8 @@ bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std
     uint32_t trailer = 0;
     if (headLength >= sfx::kTrailerSize) {
         uint8_t t[sfx::kTrailerSize];
-        if (ReadAt(f.fd, headLength - sfx::kTrailerSize, t, sizeof t) && !memcmp(t, korval::kMagicTrailer, 8))
+        if (vardex::ReadExactlyAt(f.fd, headLength - sfx::kTrailerSize, t, sizeof t) &&
+            !memcmp(t, sfx::kMagicTrailer, 8))
             trailer = sfx::kTrailerSize;
     }
     const int64_t blocksStart = headLength - trailer - sfx::kBlocksSize;
@@ -138,7 +132,7 @@ bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std
         return false;
     }
     std::vector<uint8_t> stored(sfx::kBlocksSize), plain(sfx::kBlocksSize);
-    if (!ReadAt(f.fd, blocksStart, stored.data(), sfx::kBlocksSize)) {
+    if (!vardex::ReadExactlyAt(f.fd, blocksStart, stored.data(), sfx::kBlocksSize)) {
         *error = "cannot read the configuration";
         return false;
     }
@@ -150,7 +144,7 @@ bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std
     sfx::UnscrambleBlock(keys, a, stored.data(), sfx::kBlockASize);
     sfx::UnscrambleBlock(keys, b, stored.data() + sfx::kBlockASize, sfx::kBlockBSize);
     sfx::UnscrambleBlock(keys, c, stored.data() + sfx::kBlockASize + sfx::kBlockBSize, sfx::kBlockCSize);
-    if (!memcmp(a, korval::kMagicSecond, 8) && !memcmp(c + korval::kMagicCAt, korval::kMagicC, 8)) {
+    if (!memcmp(a, sfx::kMagicSecond, 8) && !memcmp(c + sfx::kMagicCAt, sfx::kMagicC, 8)) {
         // Sealed by the library: verify the recorded length and the checksum.
         const uint32_t recordedLength = sfx::GetValue(b, sfx::kArchiveLengthPos);
         const uint32_t recordedSum = sfx::GetValue(b, sfx::kChecksumPos);
@@ -165,7 +159,7 @@ bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std
             return false;
         }
         config->sealed = true;
-    } else if (!memcmp(stored.data(), korval::kMagicFirst, 8)) {
+    } else if (!memcmp(stored.data(), sfx::kMagicFirst, 8)) {
         plain = stored;  // first form: the blocks stay as the stub wrote them
         a = plain.data();
         c = a + sfx::kBlockASize + sfx::kBlockBSize;
@@ -175,7 +169,7 @@ bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std
     }
     // The program and the texts carry CRCs of their own, which catch every
     // change the design's checksum lets through.
-    if (korval::GetU32(a + korval::kProgramLengthAt) != blocksStart) {
+    if (vardex::Le32(a + sfx::kProgramLengthAt) != blocksStart) {
         *error = "the configuration of this self-extractor is damaged";
         return false;
     }
@@ -193,15 +187,15 @@ bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std
             at += n;
         }
     }
-    if (~programCrc != korval::GetU32(a + korval::kProgramCrcAt) ||
-        korval::ConfigCrc(a, c, sfx::kBlockCSize) != korval::GetU32(a + korval::kConfigCrcAt)) {
+    if (~programCrc != vardex::Le32(a + sfx::kProgramCrcAt) ||
+        sfx::ConfigCrc(a, c, sfx::kBlockCSize) != vardex::Le32(a + sfx::kConfigCrcAt)) {
         *error = "the program or its configuration has been damaged or altered";
         return false;
     }
-    config->flags = korval::GetU32(a + korval::kFlagsAt);
-    config->defaultDir = TextAt(a + korval::kDefaultDirAt, 256);
-    config->title = TextAt(a + korval::kTitleAt, 256);
-    config->message = TextAt(c + korval::kMessageAt, korval::kMessageSize);
+    config->flags = vardex::Le32(a + sfx::kFlagsAt);
+    config->defaultDir = TextAt(a + sfx::kDefaultDirAt, 256);
+    config->title = TextAt(a + sfx::kTitleAt, 256);
+    config->message = TextAt(c + sfx::kMessageAt, sfx::kMessageSize);
     return true;
 }
 
@@ -210,30 +204,22 @@ bool ReadConfig(const std::string& path, int64_t headLength, Config* config, std
 // damaged directory cannot then send a file to another name unnoticed.
 bool CheckHeaders(const std::string& path, std::string* error) {
     plat::ScopedFile f(plat::FileOpen(path.c_str(), plat::OpenMode::ReadOnly));
-    const int64_t len = plat::FileLength(f.fd);
-    int64_t from = len > 65557 ? len - 65557 : 0;
-    std::vector<uint8_t> tail(static_cast<size_t>(len - from));
-    if (len < 22 || !ReadAt(f.fd, from, tail.data(), static_cast<uint32_t>(tail.size()))) return false;
-    size_t endAt = tail.size();
-    for (size_t i = tail.size() - 22 + 1; i-- > 0;)
-        if (tail[i] == 0x50 && tail[i + 1] == 0x4B && tail[i + 2] == 5 && tail[i + 3] == 6) {
-            endAt = i;
-            break;
-        }
     *error = "the archive's directory is damaged";
-    if (endAt == tail.size()) return false;
-    const uint32_t entries = tail[endAt + 10] | tail[endAt + 11] << 8;
-    int64_t at = korval::GetU32(&tail[endAt + 16]);
+    vardex::EndRecord end;
+    if (f.fd < 0 || !FindEndRecord(f.fd, &end)) return false;
+    const uint32_t entries = end.entriesTotal;
+    int64_t at = end.centralOffset;
     for (uint32_t k = 0; k < entries; ++k) {
         uint8_t c[46], l[30];
-        if (!ReadAt(f.fd, at, c, sizeof c) || memcmp(c, "PK\x01\x02", 4) != 0) return false;
-        const uint32_t nameLength = c[28] | c[29] << 8;
-        const int64_t next = at + 46 + nameLength + (c[30] | c[31] << 8) + (c[32] | c[33] << 8);
-        const int64_t local = korval::GetU32(c + 42);
+        if (!vardex::ReadExactlyAt(f.fd, at, c, sizeof c) || memcmp(c, "PK\x01\x02", 4) != 0) return false;
+        const uint32_t nameLength = vardex::Le16(c + 28);
+        const int64_t next = at + 46 + nameLength + vardex::Le16(c + 30) + vardex::Le16(c + 32);
+        const int64_t local = vardex::Le32(c + 42);
         std::vector<uint8_t> centralName(nameLength), localName(nameLength);
-        if (!ReadAt(f.fd, at + 46, centralName.data(), nameLength) || !ReadAt(f.fd, local, l, sizeof l) ||
-            memcmp(l, "PK\x03\x04", 4) != 0 || static_cast<uint32_t>(l[26] | l[27] << 8) != nameLength ||
-            !ReadAt(f.fd, local + 30, localName.data(), nameLength) || centralName != localName ||
+        if (!vardex::ReadExactlyAt(f.fd, at + 46, centralName.data(), nameLength) ||
+            !vardex::ReadExactlyAt(f.fd, local, l, sizeof l) || memcmp(l, "PK\x03\x04", 4) != 0 ||
+            vardex::Le16(l + 26) != nameLength ||
+            !vardex::ReadExactlyAt(f.fd, local + 30, localName.data(), nameLength) || centralName != localName ||
             memcmp(l + 8, c + 10, 2) != 0)
             return false;
         const bool sizesFollow = (c[8] & 8) != 0;
@@ -320,6 +306,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!config.title.empty()) printf("%s\n", config.title.c_str());
-    return vxhead::Run(opt.list, opt.overwrite || (config.flags & korval::kFlagOverwrite),
+    return vxhead::Run(opt.list, opt.overwrite || (config.flags & sfx::kFlagOverwrite),
                        opt.dirGiven ? opt.dir : config.defaultDir, config.message);
 }

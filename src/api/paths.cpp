@@ -109,12 +109,6 @@ void* AllocateWork(size_t size, bool zeroed) {
     return zeroed ? calloc(1, size ? size : 1) : malloc(size ? size : 1);
 }
 
-void Release(void** slot) {
-    if (!slot) return;
-    free(*slot);
-    *slot = nullptr;
-}
-
 void SetAllocationBudgetForTesting(int count) { g_allocationBudget = count; }
 
 // --- path routines --------------------------------------------------------

@@ -30,8 +30,6 @@ bool Allocate(void** slot, uint16_t size);
 // A work block (buffer or table) of size bytes, zero-filled when asked;
 // null when memory runs out.  Released with free().
 void* AllocateWork(size_t size, bool zeroed = false);
-// Releases the block in *slot, if any, and sets the slot to null.
-void Release(void** slot);
 // Test hook: after `count` more successful HeapCopy/Allocate calls, they fail
 // as when memory runs out.  A negative value switches it off.
 void SetAllocationBudgetForTesting(int count);

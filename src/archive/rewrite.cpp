@@ -26,13 +26,6 @@ constexpr int64_t kDirectCopy = 256 * 1024;
 // Writers that keep replacing the archive while this one waits for it.
 constexpr int kLockAttempts = 1000;
 
-void PutU32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 }  // namespace
 
 Rewrite::~Rewrite() {
@@ -283,9 +276,9 @@ void Rewrite::CopyEntry(ZipFileEntry* entry) {
     if (keepDescriptor) {
         uint8_t descriptor[16];
         memcpy(descriptor, kDescriptorSignature, 4);
-        PutU32(descriptor + 4, central->crc32);
-        PutU32(descriptor + 8, central->compressedSize);
-        PutU32(descriptor + 12, central->uncompressedSize);
+        PutLe32(descriptor + 4, central->crc32);
+        PutLe32(descriptor + 8, central->compressedSize);
+        PutLe32(descriptor + 12, central->uncompressedSize);
         if (!WriteOutput(descriptor, sizeof descriptor)) return;
     }
     central->localHeaderOffset = static_cast<uint32_t>(offset);

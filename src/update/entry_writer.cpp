@@ -53,8 +53,6 @@ bool WriteEncryptionHeader() {
     return WriteOutput(r.cryptHeader, kEncryptionHeaderSize);
 }
 
-}  // namespace
-
 bool ReadSourceByte(uint8_t* out) {
     RewriteState& r = engine().rewrite;
     if (r.readIndex > r.fillCount) {
@@ -139,6 +137,8 @@ void ComputeFileCrc() {
     }
     r.checkCrc = ~crc;
 }
+
+}  // namespace
 
 void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
     EngineState& e = engine();

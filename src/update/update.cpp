@@ -21,6 +21,40 @@
 
 namespace vardex {
 
+// The number of files an update may name at most: every entry needs a
+// place in the 16-bit counts of the end record.
+constexpr uint32_t kMaxNamedFiles = 0xFFFF;
+
+// The stored name a given path gets: the drive, a UNC server and share and a
+// leading backslash dropped; reduced to name.ext with arNoInputPath; the
+// relative path put in front.
+void MakeStoredName(const char* path, char* out);
+// Drops what would let the name leave the extraction directory: leading
+// separators, drives, "." and ".." components.
+void CleanStoredName(const char* name, char* out);
+// The named-file node of the list whose entry name equals name (up-cased
+// comparison), or null.  Nodes that name no file ("" or "*...") are skipped.
+const FileMask* FindNamedFile(const char* name, const FileMaskList* list);
+
+// 0 replace, 1 keep, 2 stop.  sourcePath is the file that would replace the
+// entry.
+int ConfirmReplace(ZipFileEntry* entry, const char* sourcePath);
+
+// False when an entry of that name is in the list already; otherwise true,
+// with the new entry (or status 8 / 5 when it cannot be recorded).
+bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** added);
+// Whether the named file is the archive or the new archive being written,
+// whatever the spelling of its path (links and ".." included).
+bool IsArchiveItself(const FileMask* file);
+
+// Reads the backup's entries into the list, copies those that stay and
+// records the names the host kept.  Status on failure.
+void SelectExistingEntries(Rewrite& rewrite, ZipFileList* entries, FileMaskList* matchAll, const FileMaskList* masks,
+                           FileMaskList* kept);
+
+void AddFilesToExistingArchive(ZipFileList* entries, const FileMaskList* masks, FileMaskList* named,
+                               const FileMaskList* kept);
+
 namespace {
 
 constexpr uint16_t kVersionMadeBy = 20;
@@ -314,8 +348,6 @@ const FileMask* FindNamedFile(const char* name, const FileMaskList* list) {
     }
     return nullptr;
 }
-
-bool NameInMaskList(const char* name, const FileMaskList* list) { return FindNamedFile(name, list) != nullptr; }
 
 int ConfirmReplace(ZipFileEntry* entry, const char* sourcePath) {
     const EngineState& e = engine();

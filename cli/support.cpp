@@ -149,4 +149,9 @@ int ReportArchiveFailure(const char* command, const std::string& archive, uint16
 
 bool IsHelpOption(const char* arg) { return !strcmp(arg, "--help") || !strcmp(arg, "-h"); }
 
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
 }  // namespace cli

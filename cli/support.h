@@ -64,6 +64,9 @@ bool CollectFiles(const std::string& path, std::vector<std::string>* files, cons
 // Returns exit status 1.
 int ReportArchiveFailure(const char* command, const std::string& archive, uint16_t status);
 
+// True when something exists at the path.
+bool PathExists(const std::string& path);
+
 // True when the argument asks for help.
 bool IsHelpOption(const char* arg);
 

@@ -7,14 +7,13 @@
 #include <cstring>
 
 #include "api/engine.h"
+#include "api/names.h"
 #include "archive/records.h"
 #include "platform/platform.h"
 
 namespace vardex {
 
 namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Length of the text as the routines see it: at most 255 bytes, cut on a
 // character boundary.
@@ -124,7 +123,7 @@ bool HasExtension(const char* path, size_t* afterDot) {
     const size_t len = WorkingLength(path);
     for (size_t i = len; i > 0; --i) {
         const char c = path[i - 1];
-        if (IsSeparator(c)) return false;
+        if (IsNameSeparator(c)) return false;
         if (c == '.') {
             if (afterDot) *afterDot = i;
             return true;
@@ -144,7 +143,7 @@ void FileNamePart(const char* path, char* out) {
     const size_t len = WorkingLength(path);
     size_t start = 0;
     for (size_t i = 0; i < len; ++i)
-        if (IsSeparator(path[i]) || path[i] == ':') start = i + 1;
+        if (IsNameSeparator(path[i]) || path[i] == ':') start = i + 1;
     CopyPart(path, start, len - start, out);
 }
 
@@ -200,7 +199,7 @@ void SplitPath(const char* path, char* drive, char* dir, char* name, char* ext) 
     if (drive) CopyPart(path, 0, pos, drive);
     size_t nameStart = pos;
     for (size_t i = pos; i < len; ++i)
-        if (IsSeparator(path[i])) nameStart = i + 1;
+        if (IsNameSeparator(path[i])) nameStart = i + 1;
     if (dir) CopyPart(path, pos, nameStart - pos, dir);
     size_t extStart = len;
     for (size_t i = len; i > nameStart; --i)

@@ -33,7 +33,7 @@ LAYERS = [
     (r"api/", 2),
     (r"deflate/", 3),
     (r"crypt/", 3),
-    (r"extract/(decode|inflate|explode|unshrink|unreduce|huffman|streams|legacy)\.(h|cpp)$", 3),
+    (r"extract/(decode|inflate|explode|unshrink|unreduce|huffman|streams|legacy|bit_reader|window)\.(h|cpp)$", 3),
     (r"archive/", 4),
     (r"extract/extract\.(h|cpp)$", 5),
     (r"update/", 5),

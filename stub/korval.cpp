@@ -65,7 +65,9 @@ int32_t WriteHead(const char* path, bool secondForm, uint32_t flags, int32_t for
     vardex::PutLe32(a + sfx::kProgramLengthAt, static_cast<uint32_t>(programSize + bannerSize));
     vardex::PutLe32(a + sfx::kConfigCrcAt, sfx::ConfigCrc(a, c, sfx::kBlockCSize));
 
-    plat::ScopedFile out(plat::FileOpen(path, plat::OpenMode::Create));
+    // The library hands over a free name; a file or link that appeared
+    // there since is not written through.
+    plat::ScopedFile out(plat::FileOpen(path, plat::OpenMode::CreateNew));
     if (out.fd < 0) return 0;
     if (!WriteAll(out.fd, korval_head_start, programSize) || !WriteAll(out.fd, sfx::kBanner, bannerSize) ||
         !WriteAll(out.fd, blocks.data(), blocks.size()))
@@ -120,6 +122,24 @@ VARDEX_API void VARDEX_CALL SetSetSfxProgressProc(uint32_t hostWord, SetSfxProgr
     g_reg.progress = proc;
 }
 
+}  // extern "C"
+
+namespace {
+
+// A volume replaces what stands under its name by taking the name, never by
+// writing through it: a link planted there loses the name, the file it
+// leads to is left as it is.  A read-only file (which Windows will not
+// delete) is made writable first.
+bool RemoveForReplacing(const char* path) {
+    if (plat::FileRemove(path)) return true;
+    plat::SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+    return plat::FileRemove(path);
+}
+
+}  // namespace
+
+extern "C" {
+
 // Writes `source` as volumes of at most volumeSize bytes: the first under
 // `destination`, the next ones beside it as .s01, .s02, ...  Before each
 // further volume the host is asked through GetNextDiskProc (0 cancels); an
@@ -158,10 +178,11 @@ VARDEX_API uint16_t VARDEX_CALL ResizeFile(const char* source, const char* desti
                 incoming.nFileSizeLow = static_cast<uint32_t>(size);
                 int32_t answer = g_reg.replace(g_reg.replaceWord, &existing, &incoming);
                 if (answer == 1 || answer == 2) return fail(VX_CANCELLED);
-                if (answer == 0) plat::SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
             }
         }
-        plat::ScopedFile out(plat::FileOpen(path, plat::OpenMode::Create));
+        // (A dangling link is found by no search, but stands there all the same.)
+        if (plat::PathOccupied(path) && !RemoveForReplacing(path)) return fail(VX_FILE_ERROR);
+        plat::ScopedFile out(plat::FileOpen(path, plat::OpenMode::CreateNew));
         if (out.fd < 0) return fail(VX_FILE_ERROR);
         written.emplace_back(path);
         uint32_t left = volumeSize;

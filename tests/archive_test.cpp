@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -460,6 +461,18 @@ TEST_F(Archive, CreateZipFileForgetsTheArchiveOpenedBefore) {
     EXPECT_EQ(engine().archive.end.commentLength, 0);
     EXPECT_EQ(engine().archive.end.centralOffset, 0u);
     EXPECT_EQ(engine().archive.firstEntryOffset, 0u);
+}
+
+TEST_F(Archive, CreateZipFileDoesNotMakeAFileAtTheEndOfADanglingLink) {
+    std::error_code ec;
+    std::filesystem::create_symlink(dir_ / "target.zip", dir_ / "link.zip", ec);
+    if (ec) GTEST_SKIP() << "links cannot be made here: " << ec.message();
+    CreateZipFile(vxtest::EnginePath(dir_ / "link.zip").c_str());
+    EXPECT_EQ(GetArchiveStatus(), VX_FILE_ERROR);
+    EXPECT_EQ(engine().archive.handle, -1);
+    DoneZipFile();
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "target.zip"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.zip"));
 }
 
 TEST_F(Archive, CreateZipFileInAMissingDirectoryFailsWithFileError) {

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -309,6 +310,53 @@ TEST_F(Sfx, ResizeFileCutsAnyFileIntoVolumesThatJoinToIt) {
     }
     EXPECT_EQ(joined, data);
     EXPECT_FALSE(vxtest::FileExists(dir_ / "v.s03"));
+}
+
+namespace {
+int g_replaceQuestions = 0;
+int32_t VARDEX_CALL ReplaceAndCount(uint32_t, VARDEX_FIND_DATA*, VARDEX_FIND_DATA*) {
+    ++g_replaceQuestions;
+    return 0;
+}
+}  // namespace
+
+TEST_F(Sfx, VolumesTakeTheNamesOfPlantedLinksAndLeaveWhatTheyLeadTo) {
+    plat::Module stub = plat::LoadLibraryA((vxtest::BinaryDir() + "/tests/KORVAL32.KVL").c_str());
+    ASSERT_NE(stub, nullptr);
+    loaded_.push_back(stub);
+    using ResizeFn = uint16_t (*)(const char*, const char*, uint32_t);
+    using SetReplaceFn = void (*)(uint32_t, OkToReplaceProc);
+    auto resize = reinterpret_cast<ResizeFn>(plat::GetProcAddress(stub, "ResizeFile"));
+    auto setReplace = reinterpret_cast<SetReplaceFn>(plat::GetProcAddress(stub, "SetOkToReplaceProc"));
+    ASSERT_NE(resize, nullptr);
+    ASSERT_NE(setReplace, nullptr);
+
+    const std::vector<uint8_t> kept = {'k', 'e', 'e', 'p'};
+    vxtest::WriteFile(dir_ / "elsewhere", kept);
+    std::error_code ec;
+    std::filesystem::create_symlink(dir_ / "elsewhere", dir_ / "v.s01", ec);
+    if (ec) GTEST_SKIP() << "links cannot be made here: " << ec.message();
+    std::filesystem::create_symlink(dir_ / "nowhere", dir_ / "v.s02", ec);
+    ASSERT_FALSE(ec);
+
+    const auto data = vxtest::RandomBytes(362496 * 2 + 17, 5);
+    vxtest::WriteFile(dir_ / "whole", data);
+    g_replaceQuestions = 0;
+    setReplace(0, ReplaceAndCount);
+    const uint16_t status =
+        resize(vxtest::EnginePath(dir_ / "whole").c_str(), vxtest::EnginePath(dir_ / "v.sfx").c_str(), 362496);
+    setReplace(0, nullptr);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(g_replaceQuestions, 1);  // the live link is asked about; the dangling one is found by no search
+    EXPECT_EQ(vxtest::ReadFile(dir_ / "elsewhere"), kept);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "nowhere"));
+    std::vector<uint8_t> joined;
+    for (const char* n : {"v.sfx", "v.s01", "v.s02"}) {
+        EXPECT_FALSE(std::filesystem::is_symlink(dir_ / n)) << n;
+        auto part = vxtest::ReadFile(dir_ / n);
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(joined, data);
 }
 
 TEST_F(Sfx, CancelledSplitKeepsTheFinishedArchive) {

@@ -143,8 +143,18 @@ void CreateArchive(const char* path) {
         SetStatus(VX_CANNOT_CREATE);
         return;
     }
-    a.handle = platform::FileOpen(name, platform::OpenMode::Create);
-    SetStatus(a.handle < 0 ? VX_FILE_ERROR : 0);
+    // Nothing stands under the name (a dangling link included): the new
+    // archive is made there, never at the end of a link.
+    a.handle = platform::FileOpen(name, platform::OpenMode::CreateNew);
+    if (a.handle < 0) {
+        // Nothing was made, so nothing under the name is this call's to
+        // remove when the archive is closed.
+        a.path[0] = '\0';
+        a.newArchive = false;
+        SetStatus(VX_FILE_ERROR);
+        return;
+    }
+    SetStatus(0);
     CopyText(a.path, sizeof a.path, name);
     a.newArchive = true;
     a.updateCommitted = false;

@@ -31,6 +31,8 @@ enum class OpenMode {
     ReadOnly,   // existing file, read
     ReadWrite,  // existing file, read and write
     Create,     // create or truncate, read and write, permission rw
+    CreateNew,  // a new file only: fails when anything, a link included,
+                // stands under the name; read and write, permission rw
 };
 
 int FileOpen(const char* path, OpenMode mode);

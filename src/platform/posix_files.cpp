@@ -100,6 +100,7 @@ int FileOpen(const char* path, OpenMode mode) {
         case OpenMode::ReadOnly: flags |= O_RDONLY; break;
         case OpenMode::ReadWrite: flags |= O_RDWR; break;
         case OpenMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+        case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
     const std::string native = NativePath(path);
     if (mode != OpenMode::ReadOnly && posix::RefusedAsReadOnly(native.c_str())) return -1;

@@ -38,6 +38,7 @@ int FileOpen(const char* path, OpenMode mode) {
         case OpenMode::ReadOnly: flags |= _O_RDONLY; break;
         case OpenMode::ReadWrite: flags |= _O_RDWR; break;
         case OpenMode::Create: flags |= _O_RDWR | _O_CREAT | _O_TRUNC; break;
+        case OpenMode::CreateNew: flags |= _O_RDWR | _O_CREAT | _O_EXCL; break;
     }
     const std::wstring wide = win::WidePath(path);
     // Only plain files: a directory, or a device the name happens to reach,
@@ -51,11 +52,13 @@ int FileOpen(const char* path, OpenMode mode) {
     // archive in place under the name while this descriptor still reads
     // the old one, as rename does on POSIX.
     const DWORD access = mode == OpenMode::ReadOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    const DWORD disposition = mode == OpenMode::Create ? CREATE_ALWAYS : OPEN_EXISTING;
+    const DWORD disposition = mode == OpenMode::Create      ? CREATE_ALWAYS
+                              : mode == OpenMode::CreateNew ? CREATE_NEW
+                                                            : OPEN_EXISTING;
     const HANDLE opened = ::CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return -1;
-    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(opened), flags & ~(_O_CREAT | _O_TRUNC));
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(opened), flags & ~(_O_CREAT | _O_TRUNC | _O_EXCL));
     if (fd < 0) {
         ::CloseHandle(opened);
         win::SetLastErrorFromErrno();

@@ -15,7 +15,6 @@
 #include "support/sha256.h"
 #include "support/test_support.h"
 
-using vardex::engine;
 using vxtest::DeflateMemory;
 using vxtest::DeflateRun;
 namespace dfl = vardex::deflate;
@@ -179,13 +178,10 @@ TEST_F(Deflate, LevelOutsideOneToFourCompressesAsLevelOne) {
     std::vector<uint8_t> input = vxtest::TextBytes(200000, 41);
     DeflateRun one = DeflateMemory(input, 1);
     DeflateRun four = DeflateMemory(input, 4);
-    EXPECT_EQ(engine().packLevel, 4);
     EXPECT_NE(one.stream, four.stream);
     for (uint32_t level : {0u, 5u, 9u}) {
-        engine().packLevel = 3;
         DeflateRun run = DeflateMemory(input, level);
         EXPECT_EQ(run.stream, one.stream) << "level " << level;
-        EXPECT_EQ(engine().packLevel, 1);
     }
 }
 
@@ -214,8 +210,6 @@ class BlockOutput : public Deflate {
 protected:
     void SetUp() override {
         Deflate::SetUp();
-        ASSERT_TRUE(vardex::AllocateCompressorTables());
-        vardex::BuildCodeTables();
         streams_.read = vxtest::ReadMemoryStreams;
         streams_.write = vxtest::WriteMemory;
         streams_.context = &ms_;
@@ -223,20 +217,24 @@ protected:
     }
     void StartBlock() {
         ms_.sink = {};
-        dfl::ClearDeflateTables();
-        dfl::StartTrees();
-        dfl::StartOutput(buffer_, nullptr, &streams_);
+        dfl::ClearDeflateTables(T());
+        dfl::StartTrees(T());
+        S().status = 0;
+        dfl::StartOutput(S(), buffer_, nullptr, &streams_);
     }
     void Literals(const std::vector<uint8_t>& bytes) {
-        for (uint8_t b : bytes) dfl::RecordSymbol(0, b);
+        for (uint8_t b : bytes) dfl::RecordSymbol(T(), 0, b);
     }
     // Ends the block as final and returns the stream.
     std::vector<uint8_t> End(const uint8_t* data, uint32_t storedLength, uint64_t* size = nullptr) {
-        uint64_t n = dfl::EndBlock(data, storedLength, true);
+        uint64_t n = dfl::EndBlock(S(), data, storedLength, true);
         if (size) *size = n;
         return ms_.sink.bytes;
     }
-    dfl::BlockTables& T() { return *dfl::gTables; }
+    dfl::DeflateState& S() { return compressor_.state(); }
+    dfl::BlockTables& T() { return S().tables; }
+
+    vardex::Compressor compressor_;
 
     vxtest::MemoryStreams ms_;
     dfl::DeflateStreams streams_;
@@ -258,7 +256,7 @@ int Longest(const dfl::TreeDesc& desc) {
 }
 
 TEST_F(BlockOutput, BlockOfOnlyEndOfBlockGetsLeafZeroAdded) {
-    dfl::BuildHuffmanTree(T().litDesc);
+    dfl::BuildHuffmanTree(T(), T().litDesc);
     EXPECT_EQ(T().litDesc.maxCode, 256);
     EXPECT_EQ(T().litTree[0].len, 1);
     EXPECT_EQ(T().litTree[256].len, 1);
@@ -373,7 +371,7 @@ TEST_F(BlockOutput, RunOf140ZeroLengthsIsCode18Then2SingleZeros) {
     for (int n = 0; n <= 142; ++n) tree[n].len = 0;
     tree[0].len = 4;
     tree[141].len = 4;
-    dfl::CountLengthRuns(tree, 141);
+    dfl::CountLengthRuns(T(), tree, 141);
     const dfl::TreeNode* lt = T().lengthTree;
     EXPECT_EQ(lt[18].freq, 1);
     EXPECT_EQ(lt[0].freq, 2);
@@ -391,7 +389,7 @@ TEST_F(BlockOutput, LengthsCutTo15StayACompletePrefixCode) {
         a = b;
         b = next;
     }
-    dfl::BuildHuffmanTree(T().litDesc);
+    dfl::BuildHuffmanTree(T(), T().litDesc);
     EXPECT_EQ(Longest(T().litDesc), 15);
     EXPECT_EQ(Kraft(T().litDesc), 1 << 15);
 
@@ -519,8 +517,6 @@ TEST_F(Deflate, EntryReadsTheSourceFileAndWritesTheOutputFile) {
     vxtest::TempDir dir;
     std::vector<uint8_t> input = Concat({vxtest::TextBytes(150000, 101), vxtest::RandomBytes(40000, 102)});
     vxtest::WriteFile(dir / "in", input);
-    ASSERT_TRUE(vardex::AllocateCompressorTables());
-    vardex::BuildCodeTables();
     std::vector<uint8_t> buffer(8192);
 
     for (int64_t budget : {int64_t{-1}, int64_t{5000}}) {
@@ -534,9 +530,8 @@ TEST_F(Deflate, EntryReadsTheSourceFileAndWritesTheOutputFile) {
         io.output = out;
         io.outputBuffer = buffer.data();
         vardex::DeflateOutcome outcome;
-        engine().status = 0;
         vardex::platform::SetWriteBudgetForTesting(budget);
-        uint16_t status = vardex::DeflateEntry(io, &outcome);
+        uint16_t status = vardex::DeflateEntry(vxtest::TestCompressor(), io, &outcome);
         vardex::platform::SetWriteBudgetForTesting(-1);
         vardex::platform::FileClose(in);
         vardex::platform::FileClose(out);
@@ -550,7 +545,6 @@ TEST_F(Deflate, EntryReadsTheSourceFileAndWritesTheOutputFile) {
             EXPECT_EQ(decoded, input);
         } else {
             EXPECT_EQ(status, 101);
-            EXPECT_EQ(engine().status, 101);
             EXPECT_EQ(outcome.compressedSize, 0u);
         }
     }
@@ -606,8 +600,6 @@ TEST_F(Deflate, EntryOver256MiBReportsItsTrueCompressedSize) {
         std::fclose(f);
     }
 
-    ASSERT_TRUE(vardex::AllocateCompressorTables());
-    vardex::BuildCodeTables();
     namespace pf = vardex::platform;
     int in = pf::FileOpen(vxtest::EnginePath(inPath).c_str(), pf::OpenMode::ReadOnly);
     int out = pf::FileOpen(vxtest::EnginePath(dir / "big.deflate").c_str(), pf::OpenMode::Create);
@@ -620,7 +612,7 @@ TEST_F(Deflate, EntryOver256MiBReportsItsTrueCompressedSize) {
     io.output = out;
     io.outputBuffer = buffer.data();
     vardex::DeflateOutcome outcome;
-    uint16_t status = vardex::DeflateEntry(io, &outcome);
+    uint16_t status = vardex::DeflateEntry(vxtest::TestCompressor(), io, &outcome);
     int64_t written = pf::FileLength(out);
     pf::FileClose(in);
     pf::FileClose(out);

@@ -28,24 +28,16 @@
 
 namespace vardex::deflate {
 
-BlockTables* gTables = nullptr;
-uint16_t gBaseLength[kLengthCodes];
-uint8_t gLengthCode[256];
-uint16_t gBaseDistance[kDistCodes];
-uint8_t gDistanceCode[512];
-
 namespace {
 
-// Extra bits of the length codes 257..285, the distance codes and the
-// code-length codes.
-constexpr const uint8_t* kLengthExtra = kDeflateLengthExtra;
-constexpr const uint8_t* kDistanceExtra = kDeflateDistanceExtra;
+// Extra bits of the code-length codes.
 constexpr uint8_t kLengthTreeExtra[kLengthTreeCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 constexpr const uint8_t* kLengthTreeOrder = kDeflateCodeLengthOrder;
 constexpr int kRepeatPrevious = 16;  // 3..6 copies of the previous length, 2 extra bits
 constexpr int kRepeatZero = 17;      // 3..10 zeros, 3 extra bits
 constexpr int kRepeatZeroLong = 18;  // 11..138 zeros, 7 extra bits
 
+// Test hooks, set only by tests while no compression runs.
 BlockObserver gObserver = nullptr;
 uint64_t gStartingBits = 0;
 void* gObserverContext = nullptr;
@@ -140,7 +132,7 @@ void LimitBitLengths(BlockTables& t, TreeDesc& desc) {
 }
 
 // Sends a code of one of the trees.
-inline void SendCode(const TreeNode* tree, int c) { EmitBits(tree[c].code, tree[c].len); }
+inline void SendCode(DeflateState& s, const TreeNode* tree, int c) { EmitBits(s, tree[c].code, tree[c].len); }
 
 // Run limits for the next run of code lengths.
 inline void NextRunLimits(int current, int next, int* maxCount, int* minCount) {
@@ -193,20 +185,20 @@ void WalkLengthRuns(const TreeNode* tree, int maxCode, Emit emit) {
     }
 }
 
-void EmitLengthRuns(const TreeNode* tree, int maxCode) {
-    const TreeNode* lengthTree = gTables->lengthTree;
-    WalkLengthRuns(tree, maxCode, [lengthTree](int code, int extraValue, int extraBits) {
-        SendCode(lengthTree, code);
-        if (extraBits) EmitBits(static_cast<uint32_t>(extraValue), static_cast<uint32_t>(extraBits));
+void EmitLengthRuns(DeflateState& s, const TreeNode* tree, int maxCode) {
+    const TreeNode* lengthTree = s.tables.lengthTree;
+    WalkLengthRuns(tree, maxCode, [&s, lengthTree](int code, int extraValue, int extraBits) {
+        SendCode(s, lengthTree, code);
+        if (extraBits) EmitBits(s, static_cast<uint32_t>(extraValue), static_cast<uint32_t>(extraBits));
     });
 }
 
 // Builds the code-length tree over both trees' lengths; returns the index in
 // the sending order of the last code-length code sent.
 int BuildLengthTree(BlockTables& t) {
-    CountLengthRuns(t.litTree, t.litDesc.maxCode);
-    CountLengthRuns(t.distTree, t.distDesc.maxCode);
-    BuildHuffmanTree(t.lengthDesc);
+    CountLengthRuns(t, t.litTree, t.litDesc.maxCode);
+    CountLengthRuns(t, t.distTree, t.distDesc.maxCode);
+    BuildHuffmanTree(t, t.lengthDesc);
     int last = 3;
     for (int rank = kLengthTreeCodes - 1; rank >= 4; --rank) {
         if (t.lengthTree[kLengthTreeOrder[rank]].len != 0) {
@@ -218,18 +210,18 @@ int BuildLengthTree(BlockTables& t) {
     return last;
 }
 
-void EmitTreeHeader(int litCodes, int distCodes, int lengthCodes) {
-    BlockTables& t = *gTables;
-    EmitBits(static_cast<uint32_t>(litCodes - 257), 5);
-    EmitBits(static_cast<uint32_t>(distCodes - 1), 5);
-    EmitBits(static_cast<uint32_t>(lengthCodes - 4), 4);
-    for (int rank = 0; rank < lengthCodes; ++rank) EmitBits(t.lengthTree[kLengthTreeOrder[rank]].len, 3);
-    EmitLengthRuns(t.litTree, litCodes - 1);
-    EmitLengthRuns(t.distTree, distCodes - 1);
+void EmitTreeHeader(DeflateState& s, int litCodes, int distCodes, int lengthCodes) {
+    const BlockTables& t = s.tables;
+    EmitBits(s, static_cast<uint32_t>(litCodes - 257), 5);
+    EmitBits(s, static_cast<uint32_t>(distCodes - 1), 5);
+    EmitBits(s, static_cast<uint32_t>(lengthCodes - 4), 4);
+    for (int rank = 0; rank < lengthCodes; ++rank) EmitBits(s, t.lengthTree[kLengthTreeOrder[rank]].len, 3);
+    EmitLengthRuns(s, t.litTree, litCodes - 1);
+    EmitLengthRuns(s, t.distTree, distCodes - 1);
 }
 
-void EmitBlockSymbols(const TreeNode* litTree, const TreeNode* distTree) {
-    const BlockTables& t = *gTables;
+void EmitBlockSymbols(DeflateState& s, const TreeNode* litTree, const TreeNode* distTree) {
+    const BlockTables& t = s.tables;
     uint32_t lx = 0;
     uint32_t dx = 0;
     uint32_t fx = 0;
@@ -237,24 +229,24 @@ void EmitBlockSymbols(const TreeNode* litTree, const TreeNode* distTree) {
     while (lx < t.symbolCount) {
         if ((lx & 7) == 0) {
             // A failed write drops everything after it; stop early.
-            if (Status() != 0) return;
+            if (s.status != 0) return;
             flag = t.flags[fx++];
         }
         uint32_t value = t.literals[lx++];
         if ((flag & 1) == 0) {
-            SendCode(litTree, static_cast<int>(value));
+            SendCode(s, litTree, static_cast<int>(value));
         } else {
-            int code = gLengthCode[value];
-            SendCode(litTree, code + kLiterals + 1);
-            if (kLengthExtra[code]) EmitBits(value - gBaseLength[code], kLengthExtra[code]);
+            int code = kCodes.lengthCode[value];
+            SendCode(s, litTree, code + kLiterals + 1);
+            if (kLengthExtra[code]) EmitBits(s, value - kCodes.baseLength[code], kLengthExtra[code]);
             uint32_t distance = t.distances[dx++];
             code = DistanceCode(distance);
-            SendCode(distTree, code);
-            if (kDistanceExtra[code]) EmitBits(distance - gBaseDistance[code], kDistanceExtra[code]);
+            SendCode(s, distTree, code);
+            if (kDistanceExtra[code]) EmitBits(s, distance - kCodes.baseDistance[code], kDistanceExtra[code]);
         }
         flag >>= 1;
     }
-    SendCode(litTree, kEndBlock);
+    SendCode(s, litTree, kEndBlock);
 }
 
 // Text when bytes outside 7..127 are at most a quarter of those inside.
@@ -271,10 +263,9 @@ void GuessText(BlockTables& t) {
 
 }  // namespace
 
-void ClearDeflateTables() { std::memset(gTables, 0, sizeof(BlockTables)); }
+void ClearDeflateTables(BlockTables& t) { std::memset(&t, 0, sizeof(BlockTables)); }
 
-void StartTrees() {
-    BlockTables& t = *gTables;
+void StartTrees(BlockTables& t) {
     t.totalBits = gStartingBits;
     t.litDesc = {t.litTree, t.fixedLit, kLengthExtra, kLiterals + 1, kLitCodes, kMaxBits, 0};
     t.distDesc = {t.distTree, t.fixedDist, kDistanceExtra, 0, kDistCodes, kMaxBits, 0};
@@ -291,11 +282,10 @@ void StartTrees() {
         t.fixedDist[n].len = 5;
         t.fixedDist[n].code = ReverseBits(static_cast<uint32_t>(n), 5);
     }
-    ResetBlock();
+    ResetBlock(t);
 }
 
-void ResetBlock() {
-    BlockTables& t = *gTables;
+void ResetBlock(BlockTables& t) {
     for (int n = 0; n < kLitCodes; ++n) t.litTree[n].freq = 0;
     for (int n = 0; n < kDistCodes; ++n) t.distTree[n].freq = 0;
     for (int n = 0; n < kLengthTreeCodes; ++n) t.lengthTree[n].freq = 0;
@@ -309,8 +299,7 @@ void ResetBlock() {
     t.flagBit = 1;
 }
 
-void BuildHuffmanTree(TreeDesc& desc) {
-    BlockTables& t = *gTables;
+void BuildHuffmanTree(BlockTables& t, TreeDesc& desc) {
     TreeNode* tree = desc.tree;
     int maxCode = -1;
 
@@ -359,19 +348,19 @@ void BuildHuffmanTree(TreeDesc& desc) {
     AssignCodes(tree, maxCode, t.lengthCounts);
 }
 
-void CountLengthRuns(TreeNode* tree, int maxCode) {
+void CountLengthRuns(BlockTables& t, TreeNode* tree, int maxCode) {
     tree[maxCode + 1].len = 0xFFFF;  // guard: no run continues past the last code
-    TreeNode* lengthTree = gTables->lengthTree;
+    TreeNode* lengthTree = t.lengthTree;
     WalkLengthRuns(tree, maxCode, [lengthTree](int code, int, int) { lengthTree[code].freq++; });
 }
 
-uint64_t EndBlock(const uint8_t* data, uint32_t storedLength, bool final) {
-    BlockTables& t = *gTables;
+uint64_t EndBlock(DeflateState& s, const uint8_t* data, uint32_t storedLength, bool final) {
+    BlockTables& t = s.tables;
     t.flags[t.flagCount] = t.flagByte;
     if (t.guess == TextGuess::Undecided) GuessText(t);
 
-    BuildHuffmanTree(t.litDesc);
-    BuildHuffmanTree(t.distDesc);
+    BuildHuffmanTree(t, t.litDesc);
+    BuildHuffmanTree(t, t.distDesc);
     int lastLengthCode = BuildLengthTree(t);
 
     int64_t dynamicBytes = (t.dynamicBits + 3 + 7) >> 3;
@@ -382,19 +371,19 @@ uint64_t EndBlock(const uint8_t* data, uint32_t storedLength, bool final) {
     BlockType type;
     if (data && storedLength <= 0xFFFF && static_cast<int64_t>(storedLength) + 4 <= best) {
         type = BlockType::Stored;
-        EmitBits(finalBit, 3);
+        EmitBits(s, finalBit, 3);
         t.totalBits = ((t.totalBits + 3 + 7) & ~uint64_t{7}) + (static_cast<uint64_t>(storedLength) + 4) * 8;
-        EmitStoredBlock(data, storedLength);
+        EmitStoredBlock(s, data, storedLength);
     } else if (fixedBytes == best) {
         type = BlockType::Fixed;
-        EmitBits(2 + finalBit, 3);
-        EmitBlockSymbols(t.fixedLit, t.fixedDist);
+        EmitBits(s, 2 + finalBit, 3);
+        EmitBlockSymbols(s, t.fixedLit, t.fixedDist);
         t.totalBits += 3 + static_cast<uint64_t>(t.fixedBits);
     } else {
         type = BlockType::Dynamic;
-        EmitBits(4 + finalBit, 3);
-        EmitTreeHeader(t.litDesc.maxCode + 1, t.distDesc.maxCode + 1, lastLengthCode + 1);
-        EmitBlockSymbols(t.litTree, t.distTree);
+        EmitBits(s, 4 + finalBit, 3);
+        EmitTreeHeader(s, t.litDesc.maxCode + 1, t.distDesc.maxCode + 1, lastLengthCode + 1);
+        EmitBlockSymbols(s, t.litTree, t.distTree);
         t.totalBits += 3 + static_cast<uint64_t>(t.dynamicBits);
     }
 
@@ -402,11 +391,11 @@ uint64_t EndBlock(const uint8_t* data, uint32_t storedLength, bool final) {
         BlockReport report{&t, storedLength, data != nullptr, final, fixedBytes, dynamicBytes, type};
         gObserver(report, gObserverContext);
     }
-    ResetBlock();
+    ResetBlock(t);
 
     if (final) {
-        FinishOutput();
-        if (Status() != 0) return 0;
+        FinishOutput(s);
+        if (s.status != 0) return 0;
         t.totalBits += 7;
     }
     return t.totalBits >> 3;
@@ -423,42 +412,8 @@ void SetBlockObserverForTesting(BlockObserver observer, void* context) {
 
 namespace vardex {
 
-using namespace deflate;
+DeflateState* NewDeflateState() { return static_cast<DeflateState*>(AllocateWork(sizeof(DeflateState), true)); }
 
-bool AllocateCompressorTables() {
-    if (deflate::gTables) return true;
-    deflate::gTables = static_cast<deflate::BlockTables*>(AllocateWork(sizeof(deflate::BlockTables), true));
-    return deflate::gTables != nullptr;
-}
-
-void FreeCompressorTables() {
-    std::free(deflate::gTables);
-    deflate::gTables = nullptr;
-}
-
-void BuildCodeTables() {
-    int length = 0;
-    int code;
-    for (code = 0; code < kLengthCodes - 1; ++code) {
-        gBaseLength[code] = static_cast<uint16_t>(length);
-        for (int n = 0; n < (1 << kLengthExtra[code]); ++n) gLengthCode[length++] = static_cast<uint8_t>(code);
-    }
-    // Length 258 has a code of its own (285) rather than the last of 284's range.
-    gBaseLength[code] = 255;
-    gLengthCode[255] = static_cast<uint8_t>(code);
-
-    int distance = 0;
-    for (code = 0; code < 16; ++code) {
-        gBaseDistance[code] = static_cast<uint16_t>(distance);
-        for (int n = 0; n < (1 << kDistanceExtra[code]); ++n) gDistanceCode[distance++] = static_cast<uint8_t>(code);
-    }
-    distance >>= 7;  // from here on the table is indexed by distance >> 7
-    for (; code < kDistCodes; ++code) {
-        gBaseDistance[code] = static_cast<uint16_t>(distance << 7);
-        for (int n = 0; n < (1 << (kDistanceExtra[code] - 7)); ++n) {
-            gDistanceCode[256 + distance++] = static_cast<uint8_t>(code);
-        }
-    }
-}
+void FreeDeflateState(DeflateState* state) { std::free(state); }
 
 }  // namespace vardex

@@ -1,29 +1,47 @@
 // The Deflate compressor's entry points as the entry writer uses them.
 //
-// The update driver allocates the compressor's block buffers and tree tables
-// once per run (AllocateCompressorTables), builds the static code tables
-// (BuildCodeTables), calls DeflateEntry once per file, and frees the tables at
-// the end of the run.
+// A Compressor holds one DeflateState, the whole working memory of one
+// compression (window, hash chains, block buffers and trees, output
+// buffer).  DeflateEntry compresses one source with it; nothing outside the
+// state is read or written, so separate states may run on separate threads.
 #pragma once
 
 #include <cstdint>
 
-#include "api/engine.h"
 #include "crypt/crypt.h"
+#include "vardex32.h"
 
 namespace vardex {
+
+namespace deflate {
+struct DeflateState;
+}
+using deflate::DeflateState;
+
+// The compression levels: 1 (fastest) to 4 (smallest).
+constexpr uint8_t kMinDeflateLevel = 1;
+constexpr uint8_t kMaxDeflateLevel = 4;
+
+// The level a descriptor word selects: 1..4 as it is, anything else 1.
+inline uint8_t DeflateLevelOf(uint32_t word) {
+    return word >= kMinDeflateLevel && word <= kMaxDeflateLevel ? static_cast<uint8_t>(word) : kMinDeflateLevel;
+}
 
 struct DeflateIo {
     int source = -1;                 // source file, positioned at its start
     uint32_t sourceSize = 0;         // its length, for progress
     int output = -1;                 // the archive being written, positioned for the data
+    uint8_t level = kMinDeflateLevel;  // 1..4 (anything else is taken as 1)
     // When set, the compressed bytes go here instead of to `output`: bytes
     // taken, fewer when the device is full.
     int32_t (*write)(void* context, const void* buffer, uint32_t count) = nullptr;
     void* writeContext = nullptr;
-    uint8_t* outputBuffer = nullptr; // 8,192 bytes
+    uint8_t* outputBuffer = nullptr; // 8,192 bytes; null: the state's own
     CipherState* cipher = nullptr;   // non-null: every byte written is encrypted with it
-    Callback<SetProgressProc> progress;
+    // When set, told the share of the source read (percent) after every
+    // read, the last one included; false cancels the entry.
+    bool (*progress)(void* context, int32_t percent) = nullptr;
+    void* progressContext = nullptr;
 };
 
 struct DeflateOutcome {
@@ -33,29 +51,27 @@ struct DeflateOutcome {
     uint16_t flagWord = 0;           // general-purpose bits 1-2 (always 0)
 };
 
-// False when memory runs out (the caller sets status 8).
-bool AllocateCompressorTables();
-void FreeCompressorTables();
-void BuildCodeTables();
+// Null when memory runs out.
+DeflateState* NewDeflateState();
+void FreeDeflateState(DeflateState* state);
 
-// Holds the compressor's tables for one run.
-class CompressorTables {
+// Owns one compressor's state.
+class Compressor {
 public:
-    CompressorTables() : held_(AllocateCompressorTables()) {}
-    ~CompressorTables() {
-        if (held_) FreeCompressorTables();
-    }
-    CompressorTables(const CompressorTables&) = delete;
-    CompressorTables& operator=(const CompressorTables&) = delete;
-    bool held() const { return held_; }
+    Compressor() : state_(NewDeflateState()) {}
+    ~Compressor() { FreeDeflateState(state_); }
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+    bool held() const { return state_ != nullptr; }
+    DeflateState& state() { return *state_; }
 
 private:
-    bool held_;
+    DeflateState* state_;
 };
 
-// Compresses the whole source.  The level is ArcerDesc word 9 (outside 1..4
-// taken as 1) and is written back to the engine's pack level.  Returns the
-// status: 0, 5 (read or seek), 101 (short write), 2926 (cancelled).
-uint16_t DeflateEntry(const DeflateIo& io, DeflateOutcome* outcome);
+// Compresses the whole source at io.level.  Returns the status: VX_OK,
+// VX_FILE_ERROR (read), VX_SHORT_WRITE or VX_CANCELLED (the progress hook
+// said stop).
+uint16_t DeflateEntry(DeflateState& state, const DeflateIo& io, DeflateOutcome* outcome);
 
 }  // namespace vardex

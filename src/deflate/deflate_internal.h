@@ -8,14 +8,16 @@
 //                buffer and writes it (encrypted when asked) to the archive.
 //
 // The hot steps (recording a symbol, sending bits) are inline here so the
-// per-byte loops stay free of calls.  All state is the compressor's own
-// working memory: one entry is compressed at a time on the caller's thread.
+// per-byte loops stay free of calls.  Everything one compression works on
+// lives in one DeflateState, passed to every step: the compressor touches
+// no global state, so several states may compress at once on several
+// threads.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
-#include "api/engine.h"
+#include "common/deflate_format.h"
 #include "deflate/deflate.h"
 
 namespace vardex::deflate {
@@ -64,7 +66,8 @@ struct DeflateStreams {
 
 // Compresses everything `streams` reads.  io.source and io.output are not
 // used; the rest of io is as for DeflateEntry.
-uint16_t DeflateStream(const DeflateIo& io, const DeflateStreams& streams, DeflateOutcome* outcome);
+uint16_t DeflateStream(DeflateState& s, const DeflateIo& io, const DeflateStreams& streams,
+                       DeflateOutcome* outcome);
 
 // ---------------------------------------------------------------------------
 // Block tables (blocks.cpp)
@@ -123,26 +126,64 @@ struct BlockTables {
     TextGuess guess;
 };
 
-extern BlockTables* gTables;
-extern uint16_t gBaseLength[kLengthCodes];
-extern uint8_t gLengthCode[256];
-extern uint16_t gBaseDistance[kDistCodes];
-extern uint8_t gDistanceCode[512];
+// Extra bits of the length codes 257..285 and of the distance codes.
+inline constexpr const uint8_t* kLengthExtra = kDeflateLengthExtra;
+inline constexpr const uint8_t* kDistanceExtra = kDeflateDistanceExtra;
+
+// The static code tables: base value of each length and distance code, the
+// code of each length - 3, and the code of each distance - 1 (below 256
+// directly, above through 256 + ((distance - 1) >> 7)).  Made at compile
+// time, so they are shared read-only by every compressor.
+struct CodeTables {
+    uint16_t baseLength[kLengthCodes];
+    uint8_t lengthCode[256];
+    uint16_t baseDistance[kDistCodes];
+    uint8_t distanceCode[512];
+};
+
+constexpr CodeTables MakeCodeTables() {
+    CodeTables t{};
+    int length = 0;
+    int code;
+    for (code = 0; code < kLengthCodes - 1; ++code) {
+        t.baseLength[code] = static_cast<uint16_t>(length);
+        for (int n = 0; n < (1 << kLengthExtra[code]); ++n) t.lengthCode[length++] = static_cast<uint8_t>(code);
+    }
+    // Length 258 has a code of its own (285) rather than the last of 284's range.
+    t.baseLength[code] = 255;
+    t.lengthCode[255] = static_cast<uint8_t>(code);
+
+    int distance = 0;
+    for (code = 0; code < 16; ++code) {
+        t.baseDistance[code] = static_cast<uint16_t>(distance);
+        for (int n = 0; n < (1 << kDistanceExtra[code]); ++n) t.distanceCode[distance++] = static_cast<uint8_t>(code);
+    }
+    distance >>= 7;  // from here on the table is indexed by distance >> 7
+    for (; code < kDistCodes; ++code) {
+        t.baseDistance[code] = static_cast<uint16_t>(distance << 7);
+        for (int n = 0; n < (1 << (kDistanceExtra[code] - 7)); ++n) {
+            t.distanceCode[256 + distance++] = static_cast<uint8_t>(code);
+        }
+    }
+    return t;
+}
+
+inline constexpr CodeTables kCodes = MakeCodeTables();
 
 inline uint8_t DistanceCode(uint32_t distanceMinusOne) {
-    return distanceMinusOne < 256 ? gDistanceCode[distanceMinusOne] : gDistanceCode[256 + (distanceMinusOne >> 7)];
+    return distanceMinusOne < 256 ? kCodes.distanceCode[distanceMinusOne]
+                                  : kCodes.distanceCode[256 + (distanceMinusOne >> 7)];
 }
 
 // Records a literal (distance 0, value = the byte) or a match (distance >= 1,
 // value = length - 3).  True when the block's buffers are full.
-inline bool RecordSymbol(uint32_t distance, uint32_t value) {
-    BlockTables& b = *gTables;
+inline bool RecordSymbol(BlockTables& b, uint32_t distance, uint32_t value) {
     b.literals[b.symbolCount++] = static_cast<uint8_t>(value);
     if (distance == 0) {
         b.litTree[value].freq++;
     } else {
         uint32_t d = distance - 1;
-        b.litTree[kLiterals + 1 + gLengthCode[value]].freq++;
+        b.litTree[kLiterals + 1 + kCodes.lengthCode[value]].freq++;
         b.distTree[DistanceCode(d)].freq++;
         b.distances[b.matchCount++] = static_cast<uint16_t>(d);
         b.flagByte |= b.flagBit;
@@ -156,17 +197,19 @@ inline bool RecordSymbol(uint32_t distance, uint32_t value) {
     return b.symbolCount == kLiteralLimit || b.matchCount == kDistanceLimit;
 }
 
-void ClearDeflateTables();
-void StartTrees();
-void ResetBlock();
+struct DeflateState;
+
+void ClearDeflateTables(BlockTables& t);
+void StartTrees(BlockTables& t);
+void ResetBlock(BlockTables& t);
 // Encodes the current block; `data` is its bytes in the window (nullptr once
 // they slid out).  Returns the entry's compressed bytes so far, whole bytes
 // once final, 0 when the final block could not be written.
-uint64_t EndBlock(const uint8_t* data, uint32_t storedLength, bool final);
+uint64_t EndBlock(DeflateState& s, const uint8_t* data, uint32_t storedLength, bool final);
 
 // Tree steps, reachable for tests.
-void BuildHuffmanTree(TreeDesc& desc);
-void CountLengthRuns(TreeNode* tree, int maxCode);
+void BuildHuffmanTree(BlockTables& t, TreeDesc& desc);
+void CountLengthRuns(BlockTables& t, TreeNode* tree, int maxCode);
 
 // What EndBlock decided, for tests that pin the choice of block type.
 enum class BlockType : uint8_t { Stored = 0, Fixed = 1, Dynamic = 2 };
@@ -199,60 +242,110 @@ struct OutputState {
     uint64_t written;    // bytes that reached the output
 };
 
-extern OutputState gOut;
+// ---------------------------------------------------------------------------
+// Match finding (matcher.cpp)
+// ---------------------------------------------------------------------------
+struct LevelParameters {
+    uint32_t goodLength;  // at or above: search a quarter of the chain
+    uint32_t lazyLimit;   // at or above: no search for a longer match
+    uint32_t chainLimit;  // most candidates examined in one search
+};
 
-void StartOutput(uint8_t* buffer, CipherState* cipher, const DeflateStreams* streams);
-// Encrypts (when on) and writes the buffered bytes; false (status 101 on a
-// short write) when they could not be written or a failure came before.
-bool WriteOutputBuffer();
-void AlignToByte();
-void FinishOutput();
-void EmitStoredBlock(const uint8_t* data, uint32_t length);
+struct MatcherState {
+    LevelParameters level;
+    uint32_t hash;
+    uint32_t position;
+    uint32_t lookahead;
+    int32_t blockStart;
+    uint32_t matchStart;
+    uint32_t previousLength;
+    bool inputEnded;
 
-inline void EmitWord(uint16_t word) {
-    if (gOut.count + 2 <= kOutputBufferSize) {
-        gOut.buffer[gOut.count] = static_cast<uint8_t>(word);
-        gOut.buffer[gOut.count + 1] = static_cast<uint8_t>(word >> 8);
-        gOut.count += 2;
-    } else if (WriteOutputBuffer()) {
-        gOut.buffer[0] = static_cast<uint8_t>(word);
-        gOut.buffer[1] = static_cast<uint8_t>(word >> 8);
-        gOut.count = 2;
+    // Source side.
+    const DeflateStreams* streams;
+    uint32_t crc;
+    uint64_t bytesRead;
+    uint64_t sourceSize;
+    bool (*progress)(void* context, int32_t percent);
+    void* progressContext;
+};
+
+// A search compares up to 258 bytes from a position that can lie just below
+// the window's end; the guard keeps those reads inside the array.
+constexpr uint32_t kWindowGuard = 512;
+
+// Everything one compression works on.  The status is the entry's own: 0,
+// VX_FILE_ERROR (a read failed), VX_SHORT_WRITE (a write came up short) or
+// VX_CANCELLED (the progress hook said stop); once it is non-zero nothing
+// more is read or written.
+struct DeflateState {
+    uint16_t status;
+    MatcherState m;
+    OutputState out;
+    BlockTables tables;
+    uint8_t window[kWindowSize + kWindowGuard];
+    uint16_t head[kHashSize];
+    uint16_t prev[kHalfWindow];
+    uint8_t ownOutput[kOutputBufferSize];  // when the caller gives no buffer
+};
+
+void StartOutput(DeflateState& s, uint8_t* buffer, CipherState* cipher, const DeflateStreams* streams);
+// Encrypts (when on) and writes the buffered bytes; false (status
+// VX_SHORT_WRITE on a short write) when they could not be written or a
+// failure came before.
+bool WriteOutputBuffer(DeflateState& s);
+void AlignToByte(DeflateState& s);
+void FinishOutput(DeflateState& s);
+void EmitStoredBlock(DeflateState& s, const uint8_t* data, uint32_t length);
+
+inline void EmitWord(DeflateState& s, uint16_t word) {
+    OutputState& o = s.out;
+    if (o.count + 2 <= kOutputBufferSize) {
+        o.buffer[o.count] = static_cast<uint8_t>(word);
+        o.buffer[o.count + 1] = static_cast<uint8_t>(word >> 8);
+        o.count += 2;
+    } else if (WriteOutputBuffer(s)) {
+        o.buffer[0] = static_cast<uint8_t>(word);
+        o.buffer[1] = static_cast<uint8_t>(word >> 8);
+        o.count = 2;
     }
 }
 
-inline void EmitByte(uint8_t byte) {
-    if (gOut.count + 1 <= kOutputBufferSize) {
-        gOut.buffer[gOut.count++] = byte;
-    } else if (WriteOutputBuffer()) {
-        gOut.buffer[0] = byte;
-        gOut.count = 1;
+inline void EmitByte(DeflateState& s, uint8_t byte) {
+    OutputState& o = s.out;
+    if (o.count + 1 <= kOutputBufferSize) {
+        o.buffer[o.count++] = byte;
+    } else if (WriteOutputBuffer(s)) {
+        o.buffer[0] = byte;
+        o.count = 1;
     }
 }
 
 // Moves the whole 16-bit words of the bit accumulator to the buffer, in the
 // order and with the buffer writes that packing two bytes at a time gives.
-inline void SpillBits() {
-    while (gOut.bitCount >= 16) {
-        if (gOut.count + 2 <= kOutputBufferSize) {
-            gOut.buffer[gOut.count] = static_cast<uint8_t>(gOut.bitBuffer);
-            gOut.buffer[gOut.count + 1] = static_cast<uint8_t>(gOut.bitBuffer >> 8);
-            gOut.count += 2;
+inline void SpillBits(DeflateState& s) {
+    OutputState& o = s.out;
+    while (o.bitCount >= 16) {
+        if (o.count + 2 <= kOutputBufferSize) {
+            o.buffer[o.count] = static_cast<uint8_t>(o.bitBuffer);
+            o.buffer[o.count + 1] = static_cast<uint8_t>(o.bitBuffer >> 8);
+            o.count += 2;
         } else {
-            EmitWord(static_cast<uint16_t>(gOut.bitBuffer));
+            EmitWord(s, static_cast<uint16_t>(o.bitBuffer));
         }
-        gOut.bitBuffer >>= 16;
-        gOut.bitCount -= 16;
+        o.bitBuffer >>= 16;
+        o.bitCount -= 16;
     }
 }
 
 // Appends the low `length` (1..15) bits of value; value has no higher bits.
 // The 64-bit accumulator leaves its words for the buffer only once it holds
 // three or more.
-inline void EmitBits(uint32_t value, uint32_t length) {
-    gOut.bitBuffer |= static_cast<uint64_t>(value) << gOut.bitCount;
-    gOut.bitCount += length;
-    if (gOut.bitCount >= 48) SpillBits();
+inline void EmitBits(DeflateState& s, uint32_t value, uint32_t length) {
+    OutputState& o = s.out;
+    o.bitBuffer |= static_cast<uint64_t>(value) << o.bitCount;
+    o.bitCount += length;
+    if (o.bitCount >= 48) SpillBits(s);
 }
 
 }  // namespace vardex::deflate

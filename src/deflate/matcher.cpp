@@ -28,18 +28,13 @@
 #include "common/crc32.h"
 #include "deflate/deflate_internal.h"
 #include "platform/platform.h"
+#include "vardex32.h"
 
 namespace vardex::deflate {
 
 namespace {
 
-struct LevelParameters {
-    uint32_t goodLength;  // at or above: search a quarter of the chain
-    uint32_t lazyLimit;   // at or above: no search for a longer match
-    uint32_t chainLimit;  // most candidates examined in one search
-};
-
-constexpr LevelParameters kLevels[5] = {
+constexpr LevelParameters kLevels[kMaxDeflateLevel + 1] = {
     {4, 4, 16},  // stand-in for any level outside 1..4
     {4, 4, 16},
     {8, 16, 32},
@@ -47,44 +42,15 @@ constexpr LevelParameters kLevels[5] = {
     {32, 258, 4096},
 };
 
-// A search compares up to 258 bytes from a position that can lie just below
-// the window's end; the guard keeps those reads inside the array.
-constexpr uint32_t kWindowGuard = 512;
-
-uint8_t gWindow[kWindowSize + kWindowGuard];
-uint16_t gHead[kHashSize];
-uint16_t gPrev[kHalfWindow];
-uint8_t gFallbackOutput[kOutputBufferSize];
-
-struct MatcherState {
-    LevelParameters level;
-    uint32_t hash;
-    uint32_t position;
-    uint32_t lookahead;
-    int32_t blockStart;
-    uint32_t matchStart;
-    uint32_t previousLength;
-    bool inputEnded;
-
-    // Source side.
-    const DeflateStreams* streams;
-    uint32_t crc;
-    uint64_t bytesRead;
-    uint64_t sourceSize;
-    Callback<SetProgressProc> progress;
-};
-
-MatcherState gM{};
-
 inline uint32_t UpdateHash(uint32_t hash, uint8_t byte) { return ((hash << 5) ^ byte) & (kHashSize - 1); }
 
 // Links the string at position p into its chain; returns the previous head
 // of that chain (the first candidate, 0 for none).
-inline uint32_t InsertString(uint32_t p) {
-    gM.hash = UpdateHash(gM.hash, gWindow[p + 2]);
-    uint32_t candidate = gHead[gM.hash];
-    gPrev[p & (kHalfWindow - 1)] = static_cast<uint16_t>(candidate);
-    gHead[gM.hash] = static_cast<uint16_t>(p);
+inline uint32_t InsertString(DeflateState& s, uint32_t p) {
+    s.m.hash = UpdateHash(s.m.hash, s.window[p + 2]);
+    uint32_t candidate = s.head[s.m.hash];
+    s.prev[p & (kHalfWindow - 1)] = static_cast<uint16_t>(candidate);
+    s.head[s.m.hash] = static_cast<uint16_t>(p);
     return candidate;
 }
 
@@ -115,177 +81,179 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
 }
 
 // Reads up to count bytes of the source into buffer, runs the CRC over them
-// and reports progress.  0 at the end of the input, on a failed read (status
-// 5) and when the host cancels (status 2926).
-uint32_t ReadSourceChunk(uint8_t* buffer, uint32_t count) {
-    int32_t got = gM.streams->read(gM.streams->context, buffer, count);
+// and reports progress.  0 at the end of the input, on a failed read and
+// when the progress hook cancels (the status says which).
+uint32_t ReadSourceChunk(DeflateState& s, uint8_t* buffer, uint32_t count) {
+    MatcherState& m = s.m;
+    int32_t got = m.streams->read(m.streams->context, buffer, count);
     if (got < 0) {
-        SetStatus(5);
+        s.status = VX_FILE_ERROR;
         return 0;
     }
-    SetStatus(0);
     uint32_t n = static_cast<uint32_t>(got);
-    if (gM.progress) {
-        gM.bytesRead += n;
+    if (m.progress) {
+        m.bytesRead += n;
         // Both values are halved together until the product below is small;
         // the reported share then follows from the halved values.
-        uint64_t done = gM.bytesRead;
-        uint64_t total = gM.sourceSize;
+        uint64_t done = m.bytesRead;
+        uint64_t total = m.sourceSize;
         while (done >= 0x1400000) {
             done >>= 1;
             total >>= 1;
         }
         int32_t percent = total == 0 ? 100 : static_cast<int32_t>(done * 100 / total);
-        if (gM.progress.proc(gM.progress.hostWord, percent) == 0) {
-            SetStatus(2926);
+        if (!m.progress(m.progressContext, percent)) {
+            s.status = VX_CANCELLED;
             return 0;
         }
     }
-    gM.inputEnded = n == 0;
-    if (n > 0) gM.crc = CrcUpdate(gM.crc, buffer, n);
+    m.inputEnded = n == 0;
+    if (n > 0) m.crc = CrcUpdate(m.crc, buffer, n);
     return n;
 }
 
 // The refill step: moves the upper half down when the position has reached
 // the slide point, then reads as much as fits behind the lookahead.
-void SlideAndRead() {
-    if (Status() != 0) {
-        gM.lookahead = 0;
-        gM.inputEnded = true;
+void SlideAndRead(DeflateState& s) {
+    MatcherState& m = s.m;
+    if (s.status != 0) {
+        m.lookahead = 0;
+        m.inputEnded = true;
         return;
     }
-    uint32_t room = kWindowSize - gM.lookahead - gM.position;
-    if (gM.position >= kSlideAt) {
-        std::memcpy(gWindow, gWindow + kHalfWindow, kHalfWindow);
-        gM.matchStart -= kHalfWindow;
-        gM.position -= kHalfWindow;
-        gM.blockStart -= static_cast<int32_t>(kHalfWindow);
-        for (auto& h : gHead) h = static_cast<uint16_t>(h >= kHalfWindow ? h - kHalfWindow : 0);
-        for (auto& p : gPrev) p = static_cast<uint16_t>(p >= kHalfWindow ? p - kHalfWindow : 0);
+    uint32_t room = kWindowSize - m.lookahead - m.position;
+    if (m.position >= kSlideAt) {
+        std::memcpy(s.window, s.window + kHalfWindow, kHalfWindow);
+        m.matchStart -= kHalfWindow;
+        m.position -= kHalfWindow;
+        m.blockStart -= static_cast<int32_t>(kHalfWindow);
+        for (auto& h : s.head) h = static_cast<uint16_t>(h >= kHalfWindow ? h - kHalfWindow : 0);
+        for (auto& p : s.prev) p = static_cast<uint16_t>(p >= kHalfWindow ? p - kHalfWindow : 0);
         room += kHalfWindow;
     }
-    if (gM.inputEnded) return;
-    uint32_t n = ReadSourceChunk(gWindow + gM.position + gM.lookahead, room);
+    if (m.inputEnded) return;
+    uint32_t n = ReadSourceChunk(s, s.window + m.position + m.lookahead, room);
     if (n == 0) {
-        gM.inputEnded = true;
+        m.inputEnded = true;
     } else {
-        gM.lookahead += n;
+        m.lookahead += n;
     }
 }
 
-void StartMatcher() {
-    uint32_t level = engine().descriptor[9];
-    if (level < 1 || level > 4) level = 1;
-    engine().packLevel = static_cast<int32_t>(level);
-    gM.level = kLevels[level];
+void StartMatcher(DeflateState& s, uint8_t level) {
+    MatcherState& m = s.m;
+    m.level = kLevels[DeflateLevelOf(level)];
 
-    std::memset(gHead, 0, sizeof gHead);
-    std::memset(gWindow, 0, sizeof gWindow);
-    gM.position = 0;
-    gM.blockStart = 0;
-    gM.matchStart = 0;
-    gM.previousLength = 0;
+    std::memset(s.head, 0, sizeof s.head);
+    std::memset(s.window, 0, sizeof s.window);
+    m.position = 0;
+    m.blockStart = 0;
+    m.matchStart = 0;
+    m.previousLength = 0;
 
-    uint32_t n = ReadSourceChunk(gWindow, kHalfWindow);
+    uint32_t n = ReadSourceChunk(s, s.window, kHalfWindow);
     if (n == 0) {
-        gM.lookahead = 0;
-        gM.inputEnded = true;
+        m.lookahead = 0;
+        m.inputEnded = true;
         return;
     }
-    gM.inputEnded = false;
-    gM.lookahead = n;
-    while (gM.lookahead < kMinLookahead && !gM.inputEnded) {
-        if (Status() != 0) {
-            gM.lookahead = 0;
-            gM.inputEnded = true;
+    m.inputEnded = false;
+    m.lookahead = n;
+    while (m.lookahead < kMinLookahead && !m.inputEnded) {
+        if (s.status != 0) {
+            m.lookahead = 0;
+            m.inputEnded = true;
             break;
         }
-        SlideAndRead();
+        SlideAndRead(s);
     }
-    gM.hash = 0;
-    gM.hash = UpdateHash(gM.hash, gWindow[0]);
-    gM.hash = UpdateHash(gM.hash, gWindow[1]);
+    m.hash = 0;
+    m.hash = UpdateHash(m.hash, s.window[0]);
+    m.hash = UpdateHash(m.hash, s.window[1]);
 }
 
 // Walks one hash chain from `candidate`; returns the longest match length
 // found (at least the previous length) and leaves its start in matchStart.
 // On equal lengths the nearer candidate, found first, is kept.
-uint32_t SearchChain(uint32_t candidate) {
-    const uint32_t position = gM.position;
+uint32_t SearchChain(DeflateState& s, uint32_t candidate) {
+    MatcherState& m = s.m;
+    const uint32_t position = m.position;
     const uint32_t limit = position > kMaxDistance ? position - kMaxDistance : 0;
-    uint32_t chain = gM.level.chainLimit;
-    if (gM.previousLength >= gM.level.goodLength) chain >>= 2;
-    uint32_t best = gM.previousLength;
-    const uint8_t* scan = gWindow + position;
+    uint32_t chain = m.level.chainLimit;
+    if (m.previousLength >= m.level.goodLength) chain >>= 2;
+    uint32_t best = m.previousLength;
+    const uint8_t* scan = s.window + position;
     const uint16_t scanStart = Load16(scan);
     uint16_t scanEnd = Load16(scan + best - 1);
 
     do {
-        const uint8_t* match = gWindow + candidate;
+        const uint8_t* match = s.window + candidate;
         // Cheap rejections first: the two bytes that would extend the best
         // match, then the first two bytes.
         if (Load16(match + best - 1) != scanEnd || Load16(match) != scanStart) continue;
         uint32_t len = 2 + CommonLength(match + 2, scan + 2, kMaxMatch - 2);
         if (len > best) {
-            gM.matchStart = candidate;
+            m.matchStart = candidate;
             best = len;
             if (len >= kMaxMatch) break;
             scanEnd = Load16(scan + best - 1);
         }
-    } while ((candidate = gPrev[candidate & (kHalfWindow - 1)]) > limit && --chain != 0);
+    } while ((candidate = s.prev[candidate & (kHalfWindow - 1)]) > limit && --chain != 0);
     return best;
 }
 
-inline void EndBlockAt(uint32_t end) {
-    const uint8_t* data = gM.blockStart >= 0 ? gWindow + gM.blockStart : nullptr;
-    EndBlock(data, static_cast<uint32_t>(static_cast<int64_t>(end) - gM.blockStart), false);
-    gM.blockStart = static_cast<int32_t>(end);
+inline void EndBlockAt(DeflateState& s, uint32_t end) {
+    MatcherState& m = s.m;
+    const uint8_t* data = m.blockStart >= 0 ? s.window + m.blockStart : nullptr;
+    EndBlock(s, data, static_cast<uint32_t>(static_cast<int64_t>(end) - m.blockStart), false);
+    m.blockStart = static_cast<int32_t>(end);
 }
 
 // The lazy match loop; returns the entry's compressed size.
-uint64_t DeflateInput() {
+uint64_t DeflateInput(DeflateState& s) {
+    MatcherState& m = s.m;
+    BlockTables& t = s.tables;
     uint32_t matchLength = kMinMatch - 1;
     bool literalPending = false;
 
-    while (gM.lookahead != 0) {
-        uint32_t candidate = InsertString(gM.position);
-        gM.previousLength = matchLength;
-        uint32_t previousMatch = gM.matchStart;
+    while (m.lookahead != 0) {
+        uint32_t candidate = InsertString(s, m.position);
+        m.previousLength = matchLength;
+        uint32_t previousMatch = m.matchStart;
         matchLength = kMinMatch - 1;
 
-        if (candidate != 0 && gM.previousLength < gM.level.lazyLimit &&
-            gM.position - candidate <= kMaxDistance) {
-            matchLength = SearchChain(candidate);
-            if (matchLength > gM.lookahead) matchLength = gM.lookahead;
-            if (matchLength == kMinMatch && gM.position - gM.matchStart > kTooFar) matchLength = kMinMatch - 1;
+        if (candidate != 0 && m.previousLength < m.level.lazyLimit && m.position - candidate <= kMaxDistance) {
+            matchLength = SearchChain(s, candidate);
+            if (matchLength > m.lookahead) matchLength = m.lookahead;
+            if (matchLength == kMinMatch && m.position - m.matchStart > kTooFar) matchLength = kMinMatch - 1;
         }
 
-        if (gM.previousLength >= kMinMatch && matchLength <= gM.previousLength) {
+        if (m.previousLength >= kMinMatch && matchLength <= m.previousLength) {
             // The match found at the previous position stands.
-            const uint32_t length = gM.previousLength;
-            const uint32_t end = gM.position + length - 1;
-            if (RecordSymbol(gM.position - 1 - previousMatch, length - kMinMatch)) EndBlockAt(end);
-            gM.lookahead -= length - 1;
-            for (uint32_t p = gM.position + 1; p < end; ++p) InsertString(p);
-            gM.position = end;
+            const uint32_t length = m.previousLength;
+            const uint32_t end = m.position + length - 1;
+            if (RecordSymbol(t, m.position - 1 - previousMatch, length - kMinMatch)) EndBlockAt(s, end);
+            m.lookahead -= length - 1;
+            for (uint32_t p = m.position + 1; p < end; ++p) InsertString(s, p);
+            m.position = end;
             literalPending = false;
             matchLength = kMinMatch - 1;
         } else if (literalPending) {
-            if (RecordSymbol(0, gWindow[gM.position - 1])) EndBlockAt(gM.position);
-            gM.position++;
-            gM.lookahead--;
+            if (RecordSymbol(t, 0, s.window[m.position - 1])) EndBlockAt(s, m.position);
+            m.position++;
+            m.lookahead--;
         } else {
             literalPending = true;
-            gM.position++;
-            gM.lookahead--;
+            m.position++;
+            m.lookahead--;
         }
 
-        while (gM.lookahead < kMinLookahead && !gM.inputEnded) SlideAndRead();
+        while (m.lookahead < kMinLookahead && !m.inputEnded) SlideAndRead(s);
     }
 
-    if (literalPending) RecordSymbol(0, gWindow[gM.position - 1]);
-    const uint8_t* data = gM.blockStart >= 0 ? gWindow + gM.blockStart : nullptr;
-    return EndBlock(data, static_cast<uint32_t>(static_cast<int64_t>(gM.position) - gM.blockStart), true);
+    if (literalPending) RecordSymbol(t, 0, s.window[m.position - 1]);
+    const uint8_t* data = m.blockStart >= 0 ? s.window + m.blockStart : nullptr;
+    return EndBlock(s, data, static_cast<uint32_t>(static_cast<int64_t>(m.position) - m.blockStart), true);
 }
 
 int32_t ReadDescriptor(void* context, void* buffer, uint32_t count) {
@@ -298,44 +266,36 @@ int32_t WriteDescriptor(void* context, const void* buffer, uint32_t count) {
 
 }  // namespace
 
-uint16_t DeflateStream(const DeflateIo& io, const DeflateStreams& streams, DeflateOutcome* outcome) {
+uint16_t DeflateStream(DeflateState& s, const DeflateIo& io, const DeflateStreams& streams,
+                       DeflateOutcome* outcome) {
     *outcome = DeflateOutcome{};
-    // A status left by an earlier step must not stop this entry (or be
-    // reported as its result).
-    SetStatus(0);
-    if (!gTables) {
-        SetStatus(8);
-        return Status();
-    }
-    BuildCodeTables();
+    s.status = 0;
+    MatcherState& m = s.m;
+    m.streams = &streams;
+    m.crc = 0xFFFFFFFFu;
+    m.bytesRead = 0;
+    m.sourceSize = io.sourceSize;
+    m.progress = io.progress;
+    m.progressContext = io.progressContext;
+    m.inputEnded = false;
+    StartOutput(s, io.outputBuffer ? io.outputBuffer : s.ownOutput, io.cipher, &streams);
 
-    gM.streams = &streams;
-    gM.crc = 0xFFFFFFFFu;
-    gM.bytesRead = 0;
-    gM.sourceSize = io.sourceSize;
-    gM.progress = io.progress;
-    gM.inputEnded = false;
-    StartOutput(io.outputBuffer ? io.outputBuffer : gFallbackOutput, io.cipher, &streams);
-
-    ClearDeflateTables();
-    StartTrees();
-    uint64_t size = 0;
-    if (Status() == 0) {
-        StartMatcher();
-        if (Status() == 0) size = DeflateInput();
-    }
-    outcome->crc = ~gM.crc;
+    ClearDeflateTables(s.tables);
+    StartTrees(s.tables);
+    StartMatcher(s, io.level);
+    const uint64_t size = s.status == 0 ? DeflateInput(s) : 0;
+    outcome->crc = ~m.crc;
     outcome->compressedSize = size;
-    outcome->textFlag = gTables->guess == TextGuess::Text ? 1 : 0;
+    outcome->textFlag = s.tables.guess == TextGuess::Text ? 1 : 0;
     outcome->flagWord = 0;
-    return Status();
+    return s.status;
 }
 
 }  // namespace vardex::deflate
 
 namespace vardex {
 
-uint16_t DeflateEntry(const DeflateIo& io, DeflateOutcome* outcome) {
+uint16_t DeflateEntry(DeflateState& state, const DeflateIo& io, DeflateOutcome* outcome) {
     // The context carries the source descriptor for reading and either the
     // output descriptor or the caller's writer.
     struct Context {
@@ -350,7 +310,7 @@ uint16_t DeflateEntry(const DeflateIo& io, DeflateOutcome* outcome) {
         return own->write(own->writeContext, buffer, count);
     } : deflate::WriteDescriptor;
     streams.context = &context;
-    return deflate::DeflateStream(io, streams, outcome);
+    return deflate::DeflateStream(state, io, streams, outcome);
 }
 
 }  // namespace vardex

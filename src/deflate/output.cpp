@@ -20,16 +20,15 @@
 
 namespace vardex::deflate {
 
-OutputState gOut{};
-
 namespace {
 
 // Writes count bytes from data; true when all of them were written.
-bool WriteRaw(const void* data, uint32_t count) {
-    int32_t n = gOut.streams->write(gOut.streams->context, data, count);
-    if (n > 0) gOut.written += static_cast<uint32_t>(n);
+bool WriteRaw(DeflateState& s, const void* data, uint32_t count) {
+    OutputState& o = s.out;
+    int32_t n = o.streams->write(o.streams->context, data, count);
+    if (n > 0) o.written += static_cast<uint32_t>(n);
     if (n < 0 || static_cast<uint32_t>(n) != count) {
-        SetStatus(101);
+        s.status = VX_SHORT_WRITE;
         return false;
     }
     return true;
@@ -37,66 +36,70 @@ bool WriteRaw(const void* data, uint32_t count) {
 
 }  // namespace
 
-void StartOutput(uint8_t* buffer, CipherState* cipher, const DeflateStreams* streams) {
-    gOut.bitBuffer = 0;
-    gOut.bitCount = 0;
-    gOut.buffer = buffer;
-    gOut.count = 0;
-    gOut.cipher = cipher;
-    gOut.streams = streams;
-    gOut.written = 0;
+void StartOutput(DeflateState& s, uint8_t* buffer, CipherState* cipher, const DeflateStreams* streams) {
+    OutputState& o = s.out;
+    o.bitBuffer = 0;
+    o.bitCount = 0;
+    o.buffer = buffer;
+    o.count = 0;
+    o.cipher = cipher;
+    o.streams = streams;
+    o.written = 0;
     std::memset(buffer, 0, kOutputBufferSize);
 }
 
-bool WriteOutputBuffer() {
-    if (Status() != 0) return false;
-    if (gOut.count == 0) return true;
-    if (gOut.cipher) EncryptBuffer(*gOut.cipher, gOut.buffer, gOut.count);
-    if (!WriteRaw(gOut.buffer, gOut.count)) return false;
-    gOut.count = 0;
+bool WriteOutputBuffer(DeflateState& s) {
+    OutputState& o = s.out;
+    if (s.status != 0) return false;
+    if (o.count == 0) return true;
+    if (o.cipher) EncryptBuffer(*o.cipher, o.buffer, o.count);
+    if (!WriteRaw(s, o.buffer, o.count)) return false;
+    o.count = 0;
     return true;
 }
 
-void AlignToByte() {
-    SpillBits();
-    if (gOut.bitCount > 8) {
-        EmitWord(static_cast<uint16_t>(gOut.bitBuffer));
-    } else if (gOut.bitCount > 0) {
-        EmitByte(static_cast<uint8_t>(gOut.bitBuffer));
+void AlignToByte(DeflateState& s) {
+    OutputState& o = s.out;
+    SpillBits(s);
+    if (o.bitCount > 8) {
+        EmitWord(s, static_cast<uint16_t>(o.bitBuffer));
+    } else if (o.bitCount > 0) {
+        EmitByte(s, static_cast<uint8_t>(o.bitBuffer));
     }
-    gOut.bitBuffer = 0;
-    gOut.bitCount = 0;
+    o.bitBuffer = 0;
+    o.bitCount = 0;
 }
 
-void FinishOutput() {
-    AlignToByte();
-    if (Status() != 0) return;
-    WriteOutputBuffer();
-    gOut.bitBuffer = 0;
-    gOut.bitCount = 0;
+void FinishOutput(DeflateState& s) {
+    AlignToByte(s);
+    if (s.status != 0) return;
+    WriteOutputBuffer(s);
+    s.out.bitBuffer = 0;
+    s.out.bitCount = 0;
 }
 
-void EmitStoredBlock(const uint8_t* data, uint32_t length) {
-    AlignToByte();
-    if (Status() != 0) return;
-    if (!WriteOutputBuffer()) return;
-    EmitWord(static_cast<uint16_t>(length));
-    EmitWord(static_cast<uint16_t>(length ^ 0xFFFF));
-    if (Status() != 0) return;
+void EmitStoredBlock(DeflateState& s, const uint8_t* data, uint32_t length) {
+    OutputState& o = s.out;
+    AlignToByte(s);
+    if (s.status != 0) return;
+    if (!WriteOutputBuffer(s)) return;
+    EmitWord(s, static_cast<uint16_t>(length));
+    EmitWord(s, static_cast<uint16_t>(length ^ 0xFFFF));
+    if (s.status != 0) return;
     // The length bytes must precede the data in the file.
-    if (!WriteOutputBuffer()) return;
+    if (!WriteOutputBuffer(s)) return;
     if (length == 0) return;
-    if (!gOut.cipher) {
-        WriteRaw(data, length);
+    if (!o.cipher) {
+        WriteRaw(s, data, length);
         return;
     }
     // The buffer is empty now: stage the data through it to encrypt a copy.
     uint32_t done = 0;
     while (done < length) {
         uint32_t piece = std::min(length - done, kOutputBufferSize);
-        std::memcpy(gOut.buffer, data + done, piece);
-        EncryptBuffer(*gOut.cipher, gOut.buffer, piece);
-        if (!WriteRaw(gOut.buffer, piece)) return;
+        std::memcpy(o.buffer, data + done, piece);
+        EncryptBuffer(*o.cipher, o.buffer, piece);
+        if (!WriteRaw(s, o.buffer, piece)) return;
         done += piece;
     }
 }

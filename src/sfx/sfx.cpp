@@ -148,12 +148,8 @@ void BuildSfxArchive(FileMaskList* files, bool withBlocks, uint32_t trailer) {
 
     Rewrite rewrite;
     if (!rewrite.Begin()) return;
-    CompressorTables tables;
-    if (!tables.held()) {
-        SetStatus(VX_OUT_OF_MEMORY);
-        return;
-    }
-    BuildCodeTables();
+    RunCompressor compressor;
+    if (!compressor.ok()) return;
     AddFilesToArchive(&lists.entries, files, &lists.named);
     if (Status() == 0) rewrite.WriteCentralDirectory(&lists.entries);
     if (Status() == 0 && withBlocks) SealBlocks(rewrite, headLength, trailer);

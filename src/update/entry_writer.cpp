@@ -196,18 +196,27 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
         crc = ~r.crcRegister;
         written = r.writtenCount;
     } else {
+        // The compressor uses the level it is given, and the pack level
+        // setting reports the one in effect.
+        const uint8_t level = DeflateLevelOf(e.descriptor[9]);
+        e.packLevel = level;
         DeflateIo io;
         io.source = r.source;
         io.sourceSize = r.sourceSize;
+        io.level = level;
         io.write = [](void*, const void* buffer, uint32_t count) -> int32_t {
             Rewrite* rewrite = engine().rewrite.active;
             return rewrite && rewrite->Write(buffer, count) ? static_cast<int32_t>(count) : -1;
         };
         io.outputBuffer = r.outputBuffer;
         io.cipher = encrypted ? &e.cipher : nullptr;
-        io.progress = e.progressProc;
+        io.progress = [](void*, int32_t percent) {
+            const Callback<SetProgressProc>& proc = engine().progressProc;
+            return proc.proc(proc.hostWord, percent) != 0;
+        };
+        if (!e.progressProc) io.progress = nullptr;
         DeflateOutcome outcome;
-        SetStatus(DeflateEntry(io, &outcome));
+        SetStatus(DeflateEntry(*r.compressor, io, &outcome));
         if (Status() != 0) return;
         // The source changed size while it was compressed.
         if (platform::FileSeek(r.source, 0, SEEK_CUR) != static_cast<int64_t>(r.sourceSize)) {

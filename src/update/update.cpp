@@ -461,12 +461,8 @@ void CompressFileMaskList(const FileMaskList* masks) {
     RunLists lists;
     Rewrite rewrite;
     if (!rewrite.Begin()) return;
-    CompressorTables tables;
-    if (!tables.held()) {
-        SetStatus(VX_OUT_OF_MEMORY);
-        return;
-    }
-    BuildCodeTables();
+    RunCompressor compressor;
+    if (!compressor.ok()) return;
 
     // An archive made by CreateZipFile counts as existing once an update has
     // been committed to it (or another writer filled it meanwhile), so that

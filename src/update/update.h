@@ -36,6 +36,20 @@ private:
     bool ok_ = false;
 };
 
+// The compressor of one run, reachable as engine().rewrite.compressor while
+// the holder lives.  ok() false with status 8 when memory runs out.
+class RunCompressor {
+public:
+    RunCompressor();
+    ~RunCompressor();
+    RunCompressor(const RunCompressor&) = delete;
+    RunCompressor& operator=(const RunCompressor&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+};
+
 // An entry list and the lists of one run, released when the holder goes.
 struct RunLists {
     ZipFileList entries{};

@@ -6,6 +6,7 @@
 #include "api/masks.h"
 #include "api/paths.h"
 #include "archive/archive.h"
+#include "deflate/deflate.h"
 #include "update/update.h"
 
 namespace vardex {
@@ -24,6 +25,19 @@ UpdateBuffers::~UpdateBuffers() {
     free(r.outputBuffer);
     r.inputBuffer = nullptr;
     r.outputBuffer = nullptr;
+}
+
+RunCompressor::RunCompressor() {
+    RewriteState& r = engine().rewrite;
+    r.compressor = NewDeflateState();
+    ok_ = r.compressor != nullptr;
+    if (!ok_) SetStatus(VX_OUT_OF_MEMORY);
+}
+
+RunCompressor::~RunCompressor() {
+    RewriteState& r = engine().rewrite;
+    FreeDeflateState(r.compressor);
+    r.compressor = nullptr;
 }
 
 RunLists::~RunLists() {

@@ -72,12 +72,20 @@ struct DeflateOptions {
     int64_t sourceSize = -1;  // -1: the input's size
 };
 
-// Compresses `input` at ArcerDesc level `level` (the descriptor word is set).
+// One compressor state for the tests of a process.
+inline vardex::DeflateState& TestCompressor() {
+    static vardex::Compressor compressor;
+    return compressor.state();
+}
+
+inline bool ReportToHost(void* context, int32_t percent) {
+    const auto* proc = static_cast<const vardex::Callback<SetProgressProc>*>(context);
+    return proc->proc(proc->hostWord, percent) != 0;
+}
+
+// Compresses `input` at `level` (a descriptor word: outside 1..4 is 1).
 inline DeflateRun DeflateMemory(const std::vector<uint8_t>& input, uint32_t level,
                                 const DeflateOptions& options = {}) {
-    vardex::engine().descriptor[9] = level;
-    vardex::AllocateCompressorTables();
-    vardex::BuildCodeTables();
     MemoryStreams ms;
     ms.source.data = input.data();
     ms.source.size = input.size();
@@ -87,14 +95,18 @@ inline DeflateRun DeflateMemory(const std::vector<uint8_t>& input, uint32_t leve
     vardex::DeflateIo io;
     io.sourceSize = static_cast<uint32_t>(options.sourceSize >= 0 ? options.sourceSize : int64_t(input.size()));
     io.outputBuffer = buffer;
+    io.level = vardex::DeflateLevelOf(level);
     io.cipher = options.cipher;
-    io.progress = options.progress;
+    if (options.progress) {
+        io.progress = ReportToHost;
+        io.progressContext = const_cast<vardex::Callback<SetProgressProc>*>(&options.progress);
+    }
     vardex::deflate::DeflateStreams streams;
     streams.read = ReadMemoryStreams;
     streams.write = WriteMemory;
     streams.context = &ms;
     DeflateRun run;
-    run.status = vardex::deflate::DeflateStream(io, streams, &run.outcome);
+    run.status = vardex::deflate::DeflateStream(TestCompressor(), io, streams, &run.outcome);
     run.stream = std::move(ms.sink.bytes);
     run.writesAfterFailure = ms.sink.writesAfterFailure;
     return run;

@@ -18,6 +18,7 @@
 #include "support.h"
 #include "terminal.h"
 #include "vardex32.h"
+#include "vardex32x.h"
 
 namespace cli {
 
@@ -42,6 +43,8 @@ const char kAddHelp[] =
     "      --relative=BASE  store names relative to the directory BASE (PATHs are\n"
     "                       taken inside BASE)\n"
     "  -o, --overwrite      replace entries of the same name without asking\n"
+    "      --threads=N      compress on N threads (1-64; default: one per core);\n"
+    "                       the archive is the same whatever N\n"
     "  -q, --quiet          print nothing but errors\n";
 
 namespace {
@@ -55,6 +58,7 @@ struct AddOptions {
     std::string relative;
     bool overwrite = false;
     bool quiet = false;
+    uint32_t threads = DefaultThreadCount();
     std::vector<std::string> paths;
 };
 
@@ -95,7 +99,7 @@ bool AskPassword(std::string* password) {
 }
 
 int ParseAdd(int argc, char** argv, AddOptions* o) {
-    enum { kRelative = 256 };
+    enum { kRelative = 256, kThreads };
     static const option kLong[] = {
         {"level", required_argument, nullptr, 'l'},
         {"password", optional_argument, nullptr, 'P'},
@@ -103,6 +107,7 @@ int ParseAdd(int argc, char** argv, AddOptions* o) {
         {"relative", required_argument, nullptr, kRelative},
         {"overwrite", no_argument, nullptr, 'o'},
         {"quiet", no_argument, nullptr, 'q'},
+        {"threads", required_argument, nullptr, kThreads},
         {nullptr, 0, nullptr, 0},
     };
     optind = 0;
@@ -126,6 +131,9 @@ int ParseAdd(int argc, char** argv, AddOptions* o) {
                 break;
             case 'j': o->junkPaths = true; break;
             case kRelative: o->relative = optarg; break;
+            case kThreads:
+                if (!ParseThreadCount(optarg, &o->threads)) return Usage("--threads takes a number from 1 to 64");
+                break;
             case 'o': o->overwrite = true; break;
             case 'q': o->quiet = true; break;
             case ':': return Usage((std::string(argv[optind - 1]) + " needs a value").c_str());
@@ -258,6 +266,7 @@ int RunAdd(int argc, char** argv) {
     desc[9] = static_cast<uint32_t>(o.level);
     SetArcerStats(desc);
     if (o.password) SetCryptKey(o.passwordText.c_str());
+    VxSetThreadCount(o.threads);
     if (o.junkPaths)
         arOptionsOn(arStripPaths);
     else

@@ -10,12 +10,13 @@
 #include "status_text.h"
 #include "support.h"
 #include "vardex32.h"
+#include "vardex32x.h"
 
 namespace cli {
 
 const char kSfxHelp[] =
     "usage: vardex sfx OUTPUT [--volumes 1-4] [--title TEXT] [--level 1-4]\n"
-    "                  [--password PW] PATH...\n"
+    "                  [--password PW] [--threads N] PATH...\n"
     "\n"
     "Builds the self-extracting archive OUTPUT from the files PATH... (directories\n"
     "are walked): the extractor program from the stub library KORVAL32.KVL\n"
@@ -30,7 +31,8 @@ const char kSfxHelp[] =
     "                    them again\n"
     "  --title TEXT      the title the self-extractor shows\n"
     "  --level 1-4       compression level: 1 fastest (the default), 4 smallest\n"
-    "  --password PW     encrypt the files with the traditional ZIP cipher\n";
+    "  --password PW     encrypt the files with the traditional ZIP cipher\n"
+    "  --threads N       compress on N threads (1-64; default: one per core)\n";
 
 namespace {
 
@@ -39,6 +41,7 @@ struct SfxOptions {
     int volumes = 0;
     std::string title;
     int level = 1;
+    uint32_t threads = DefaultThreadCount();
     std::string password;
     std::vector<std::string> paths;
 };
@@ -57,6 +60,8 @@ int Parse(int argc, char** argv, SfxOptions* o) {
             const char* v = value();
             if (!v || strlen(v) != 1 || v[0] < '1' || v[0] > '4') return Usage((arg + " takes 1, 2, 3 or 4").c_str());
             (arg == "--volumes" ? o->volumes : o->level) = v[0] - '0';
+        } else if (arg == "--threads") {
+            if (!ParseThreadCount(value(), &o->threads)) return Usage("--threads takes a number from 1 to 64");
         } else if (arg == "--title") {
             const char* v = value();
             if (!v) return Usage("--title needs a text");
@@ -117,6 +122,7 @@ int RunSfx(int argc, char** argv) {
     desc[9] = static_cast<uint32_t>(o.level);
     SetArcerStats(desc);
     SetCryptKey(o.password.c_str());
+    VxSetThreadCount(o.threads);
     arOptionsOff(arStripPaths | arNoInputPath);
     SetInputPath("");
     SetRelativePath("");

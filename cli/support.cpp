@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "vardex32x.h"
 
@@ -148,6 +150,20 @@ int ReportArchiveFailure(const char* command, const std::string& archive, uint16
 }
 
 bool IsHelpOption(const char* arg) { return !strcmp(arg, "--help") || !strcmp(arg, "-h"); }
+
+uint32_t DefaultThreadCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : cores > 64 ? 64 : cores;
+}
+
+bool ParseThreadCount(const char* text, uint32_t* threads) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(text, &end, 10);
+    if (*end != '\0' || text[0] == '-' || n < 1 || n > 64) return false;
+    *threads = static_cast<uint32_t>(n);
+    return true;
+}
 
 bool PathExists(const std::string& path) {
     struct stat st;

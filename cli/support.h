@@ -70,4 +70,10 @@ bool PathExists(const std::string& path);
 // True when the argument asks for help.
 bool IsHelpOption(const char* arg);
 
+// The number of threads to compress on: the processor's cores unless
+// --threads says otherwise.
+uint32_t DefaultThreadCount();
+// "--threads N": N from 1 to 64.  False for anything else.
+bool ParseThreadCount(const char* text, uint32_t* threads);
+
 }  // namespace cli

@@ -34,6 +34,17 @@ VARDEX_API const char* VARDEX_CALL VxStatusText(uint16_t status);
  * the call. */
 VARDEX_API void VARDEX_CALL VxTestFileMaskListZip(FileMaskList* masks);
 
+/* Sets how many threads CompressFileMaskListZip and the self-extractor
+ * calls compress files on, the caller's included: 1 (the default) does all
+ * the work on the caller's thread.  With more, files of up to 4 MiB are
+ * compressed ahead on worker threads while the archive is written in order
+ * on the caller's thread; the archive is byte for byte the same, and every
+ * callback is still made on the caller's thread, in the same order and with
+ * the same values.  Entries with a password are always compressed on the
+ * caller's thread.  0 is taken as 1, more than 64 as 64.  Kept across
+ * InitZipFile; returns the number now in effect. */
+VARDEX_API uint32_t VARDEX_CALL VxSetThreadCount(uint32_t threads);
+
 #ifdef __cplusplus
 }
 #endif

@@ -86,6 +86,7 @@ struct EngineState {
     uint32_t passwordSet = 0;
 
     int32_t packLevel = 0;
+    uint32_t threads = 1;  // threads an update compresses on (VxSetThreadCount)
     uint32_t descriptor[VX_ARCERDESC_WORDS] = {kDescriptorDefaults[0], kDescriptorDefaults[1], kDescriptorDefaults[2],
                                                kDescriptorDefaults[3], kDescriptorDefaults[4], kDescriptorDefaults[5],
                                                kDescriptorDefaults[6], kDescriptorDefaults[7], kDescriptorDefaults[8],

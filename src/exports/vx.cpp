@@ -1,8 +1,11 @@
 // The Vx extensions: version, status words and testing without writing.
 #include "vardex32x.h"
 
+#include <algorithm>
+
 #include "api/engine.h"
 #include "extract/extract.h"
+#include "update/ahead.h"
 
 #ifndef VARDEX_VERSION_TEXT
 #define VARDEX_VERSION_TEXT "0.0.0"
@@ -48,6 +51,12 @@ VARDEX_API const char* VARDEX_CALL VxStatusText(uint16_t status) {
     for (const StatusEntry& e : kStatusTexts)
         if (e.code == status) return e.text;
     return "unknown status";
+}
+
+VARDEX_API uint32_t VARDEX_CALL VxSetThreadCount(uint32_t threads) {
+    const EngineLock lock;
+    engine().threads = std::clamp<uint32_t>(threads, 1, kMaxThreads);
+    return engine().threads;
 }
 
 VARDEX_API void VARDEX_CALL VxTestFileMaskListZip(FileMaskList* masks) {

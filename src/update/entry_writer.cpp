@@ -3,6 +3,7 @@
 // (deflated, or stored when Deflate does not make it smaller), and the local
 // header is then written over the reserved room with the CRC-32 and sizes
 // that are now known.  No data descriptor is ever written.
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -13,6 +14,7 @@
 #include "crypt/crypt.h"
 #include "deflate/deflate.h"
 #include "platform/platform.h"
+#include "update/ahead.h"
 #include "update/update.h"
 
 namespace vardex {
@@ -42,6 +44,38 @@ bool ReportProgress(uint32_t done, uint32_t total) {
         return false;
     }
     return true;
+}
+
+// The compressor's writer: the bytes go to the new archive.
+int32_t WriteToArchive(void*, const void* buffer, uint32_t count) {
+    Rewrite* rewrite = engine().rewrite.active;
+    return rewrite && rewrite->Write(buffer, count) ? static_cast<int32_t>(count) : -1;
+}
+
+bool ReportToHost(void*, int32_t percent) {
+    const Callback<SetProgressProc>& proc = engine().progressProc;
+    return !proc || proc.proc(proc.hostWord, percent) != 0;
+}
+
+// Writes a stream compressed ahead as the compressor would have written it
+// right now: each progress share is reported once the bytes produced before
+// it are written.  The status, as DeflateEntry's.
+uint16_t WriteCompressedAhead(const AheadResult& ahead) {
+    uint64_t done = 0;
+    const auto writeUpTo = [&](uint64_t end) {
+        while (done < end) {
+            const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(end - done, 1u << 20));
+            if (WriteToArchive(nullptr, ahead.data.data() + done, piece) < 0) return false;
+            done += piece;
+        }
+        return true;
+    };
+    const bool reporting = static_cast<bool>(engine().progressProc);
+    for (const AheadResult::Report& report : ahead.reports) {
+        if (!writeUpTo(report.producedBefore)) return VX_SHORT_WRITE;
+        if (reporting && !ReportToHost(nullptr, report.percent)) return VX_CANCELLED;
+    }
+    return writeUpTo(ahead.data.size()) ? VX_OK : VX_SHORT_WRITE;
 }
 
 // Makes the 12-byte encryption header for the source and writes it.
@@ -140,7 +174,7 @@ void ComputeFileCrc() {
 
 }  // namespace
 
-void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
+void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time, const AheadResult* ahead) {
     EngineState& e = engine();
     RewriteState& r = e.rewrite;
     CentralFields* f = FieldsOf(entry);
@@ -200,28 +234,29 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time) {
         // setting reports the one in effect.
         const uint8_t level = DeflateLevelOf(e.descriptor[9]);
         e.packLevel = level;
-        DeflateIo io;
-        io.source = r.source;
-        io.sourceSize = r.sourceSize;
-        io.level = level;
-        io.write = [](void*, const void* buffer, uint32_t count) -> int32_t {
-            Rewrite* rewrite = engine().rewrite.active;
-            return rewrite && rewrite->Write(buffer, count) ? static_cast<int32_t>(count) : -1;
-        };
-        io.outputBuffer = r.outputBuffer;
-        io.cipher = encrypted ? &e.cipher : nullptr;
-        io.progress = [](void*, int32_t percent) {
-            const Callback<SetProgressProc>& proc = engine().progressProc;
-            return proc.proc(proc.hostWord, percent) != 0;
-        };
-        if (!e.progressProc) io.progress = nullptr;
         DeflateOutcome outcome;
-        SetStatus(DeflateEntry(*r.compressor, io, &outcome));
-        if (Status() != 0) return;
-        // The source changed size while it was compressed.
-        if (platform::FileSeek(r.source, 0, SEEK_CUR) != static_cast<int64_t>(r.sourceSize)) {
-            SetStatus(VX_FILE_ERROR);
-            return;
+        // A file compressed ahead is used only when it was compressed as it
+        // would be now: same level, same length, no encryption.
+        if (ahead && !encrypted && ahead->level == level && ahead->sourceSize == r.sourceSize) {
+            outcome = ahead->outcome;
+            SetStatus(WriteCompressedAhead(*ahead));
+            if (Status() != 0) return;
+        } else {
+            DeflateIo io;
+            io.source = r.source;
+            io.sourceSize = r.sourceSize;
+            io.level = level;
+            io.write = WriteToArchive;
+            io.outputBuffer = r.outputBuffer;
+            io.cipher = encrypted ? &e.cipher : nullptr;
+            if (e.progressProc) io.progress = ReportToHost;
+            SetStatus(DeflateEntry(*r.compressor, io, &outcome));
+            if (Status() != 0) return;
+            // The source changed size while it was compressed.
+            if (platform::FileSeek(r.source, 0, SEEK_CUR) != static_cast<int64_t>(r.sourceSize)) {
+                SetStatus(VX_FILE_ERROR);
+                return;
+            }
         }
         crc = outcome.crc;
         written = outcome.compressedSize;

@@ -6,6 +6,10 @@
 // order they were named.  The caller's list names files, not patterns.
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "api/engine.h"
 #include "api/masks.h"
@@ -16,6 +20,7 @@
 #include "archive/rewrite.h"
 #include "deflate/deflate.h"
 #include "platform/platform.h"
+#include "update/ahead.h"
 #include "update/update.h"
 #include "vardex32x.h"
 
@@ -200,6 +205,20 @@ void AddDirectoryEntry(ZipFileEntry* entry, const char* given, const char* sourc
     SetHostAttributes(entry, source);
 }
 
+// With more than one thread and no password, the files the loop may deflate
+// are compressed ahead on worker threads; the loop writes them in order.
+std::unique_ptr<CompressAhead> StartCompressingAhead(const FileMaskList* named) {
+    const EngineState& e = engine();
+    if (e.threads <= 1 || e.passwordSet != 0 || !named->first || !named->first->next) return nullptr;
+    std::vector<std::string> paths;
+    for (const FileMask* file = named->first; file; file = file->next) {
+        char source[kPathField];
+        SourcePath(file, source);
+        paths.emplace_back(IsArchiveItself(file) ? "" : source);
+    }
+    return std::make_unique<CompressAhead>(std::move(paths), e.threads, DeflateLevelOf(e.descriptor[9]));
+}
+
 // The per-file loop shared by the new-archive and existing-archive variants.
 void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList* named, const FileMaskList* kept,
                    bool countHandled) {
@@ -210,7 +229,16 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
     if (countHandled) r.filesHandled = 0;
     if (RefuseTooManyNamed(masks)) return;
 
-    for (const FileMask* file = named->first; file; file = file->next) {
+    // Built only in memory that cannot run short: any failure to get it
+    // (or a worker thread) leaves the work to this thread.
+    std::unique_ptr<CompressAhead> ahead;
+    try {
+        ahead = StartCompressingAhead(named);
+    } catch (const std::exception&) {
+        ahead.reset();
+    }
+    size_t index = 0;
+    for (const FileMask* file = named->first; file; file = file->next, ++index) {
         char given[kPathField], source[kPathField], entryName[kPathField];
         GivenPath(file, given);
         SourcePath(file, source);
@@ -278,7 +306,7 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
             e.fileNameProc.proc(e.fileNameProc.hostWord, source, text);
         }
 
-        WriteNewEntry(entry, date, time);
+        WriteNewEntry(entry, date, time, ahead ? ahead->Take(index) : nullptr);
         const uint16_t status = Status();
         entry->commentLength = 0;
         entry->diskNumberStart = 0;

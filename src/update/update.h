@@ -68,11 +68,15 @@ void ListArchiveEntries(ZipFileList* entries, FileMaskList* matchAll);
 
 // --- entry writer -----------------------------------------------------------
 
+struct AheadResult;
+
 // Writes the entry for the open source (engine().rewrite.source) at the new
 // archive's position: local header, encryption header, data (deflated, or
 // stored when that is not smaller).  Fills the entry's fields.  The method
-// to try is engine().rewrite.method.  Status 0 or the failure's code.
-void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time);
+// to try is engine().rewrite.method.  `ahead`, when given, is the source
+// already compressed (update/ahead.h), used when it still fits.  Status 0 or
+// the failure's code.
+void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time, const AheadResult* ahead = nullptr);
 // Writes the entry of a directory named for the update (its name ends in a
 // separator): a local header without data.
 void WriteDirectoryEntry(ZipFileEntry* entry, uint16_t date, uint16_t time);

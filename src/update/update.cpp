@@ -8,7 +8,10 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "api/engine.h"
@@ -45,9 +48,23 @@ const FileMask* FindNamedFile(const char* name, const FileMaskList* list);
 // entry.
 int ConfirmReplace(ZipFileEntry* entry, const char* sourcePath);
 
+// The names of an entry list (exact), kept beside it so that a name is
+// found without walking the list.
+class EntryNames {
+public:
+    // False when memory runs out.
+    bool Add(const char* name);
+    void Remove(const char* name);
+    bool Holds(const char* name) const { return counts_.count(name) != 0; }
+
+private:
+    std::unordered_map<std::string, uint32_t> counts_;
+};
+
 // False when an entry of that name is in the list already; otherwise true,
-// with the new entry (or status 8 / 5 when it cannot be recorded).
-bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** added);
+// with the new entry (or status 8 / 5 when it cannot be recorded).  `names`,
+// when given, holds the list's names and is kept up to date.
+bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** added, EntryNames* names = nullptr);
 // Whether the named file is the archive or the new archive being written,
 // whatever the spelling of its path (links and ".." included).
 bool IsArchiveItself(const FileMask* file);
@@ -84,18 +101,25 @@ void SourcePath(const FileMask* node, char* out) {
     AppendText(out, kPathField, given);
 }
 
-// Whether the kept-name list holds the entry name (up-cased comparison).
-bool KeptHolds(const char* name, const FileMaskList* kept) {
-    if (!kept) return false;
+std::string UpperKey(const char* name) {
     char key[kTextField];
     UpperCase(name, key);
-    for (const FileMask* node = kept->first; node; node = node->next) {
-        char text[kPathField], upper[kTextField];
-        GivenPath(node, text);
-        UpperCase(text, upper);
-        if (strcmp(upper, key) == 0) return true;
+    return key;
+}
+
+// The names the host chose to keep, up-cased.  False when memory runs out.
+bool CollectKept(const FileMaskList* kept, std::unordered_set<std::string>* keys) {
+    if (!kept) return true;
+    try {
+        for (const FileMask* node = kept->first; node; node = node->next) {
+            char text[kPathField];
+            GivenPath(node, text);
+            keys->insert(UpperKey(text));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    return false;
+    return true;
 }
 
 // Each caller mask that names a file becomes a node of the named-file list.
@@ -229,8 +253,19 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
     if (countHandled) r.filesHandled = 0;
     if (RefuseTooManyNamed(masks)) return;
 
-    // Built only in memory that cannot run short: any failure to get it
-    // (or a worker thread) leaves the work to this thread.
+    // Names are looked up, not searched for: those of the entries so far and
+    // those the host kept.
+    EntryNames names;
+    std::unordered_set<std::string> keptKeys;
+    bool listed = CollectKept(kept, &keptKeys);
+    for (const ZipFileEntry* entry = entries->first; entry && listed; entry = entry->next)
+        listed = names.Add(entry->name);
+    if (!listed) {
+        SetStatus(VX_OUT_OF_MEMORY);
+        return;
+    }
+
+    // Memory or a thread that cannot be had leaves the work to this thread.
     std::unique_ptr<CompressAhead> ahead;
     try {
         ahead = StartCompressingAhead(named);
@@ -246,11 +281,12 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         // Without paths a directory entry would have no name.
         const bool directory = IsDirectorySource(source);
         const bool passOver =
-            KeptHolds(entryName, kept) || IsArchiveItself(file) || (directory && OptionsOn(arStripPaths));
+            (kept && keptKeys.count(UpperKey(entryName)) != 0) || IsArchiveItself(file) ||
+            (directory && OptionsOn(arStripPaths));
         ZipFileEntry* entry = nullptr;
         bool duplicate = false;
         if (!passOver) {
-            duplicate = !AddEntryForFile(entries, file, &entry);
+            duplicate = !AddEntryForFile(entries, file, &entry, &names);
             if (!duplicate && Status() != 0) return;
         }
         if (directory && !passOver) {
@@ -279,7 +315,10 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
                 return;
             }
             SetStatus(0);
-            if (entry) RemoveEntry(entries, entry);
+            if (entry) {
+                names.Remove(entry->name);
+                RemoveEntry(entries, entry);
+            }
             continue;
         }
         // Sizes are 32-bit fields: a file that cannot be recorded stops the
@@ -395,14 +434,32 @@ int ConfirmReplace(ZipFileEntry* entry, const char* sourcePath) {
     return 1;
 }
 
-bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** added) {
+bool EntryNames::Add(const char* name) {
+    try {
+        ++counts_[name];
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void EntryNames::Remove(const char* name) {
+    const auto it = counts_.find(name);
+    if (it != counts_.end() && --it->second == 0) counts_.erase(it);
+}
+
+bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** added, EntryNames* names) {
     *added = nullptr;
     char stored[kPathField];
     EntryNameOfFile(file, stored);
     // A path that leaves no name (such as "..\") cannot become an entry.
     if (stored[0] == '\0') return false;
-    for (const ZipFileEntry* entry = entries->first; entry; entry = entry->next)
-        if (strcmp(entry->name, stored) == 0) return false;
+    if (names) {
+        if (names->Holds(stored)) return false;
+    } else {
+        for (const ZipFileEntry* entry = entries->first; entry; entry = entry->next)
+            if (strcmp(entry->name, stored) == 0) return false;
+    }
     if (entries->count == 0xFFFF) {
         // The 16-bit entry counts of the end record cannot hold another one.
         SetStatus(VX_FILE_ERROR);
@@ -410,7 +467,7 @@ bool AddEntryForFile(ZipFileList* entries, const FileMask* file, ZipFileEntry** 
     }
     CentralFields fields{};
     *added = AddEntry(entries, fields, stored, nullptr, nullptr);
-    if (!*added) SetStatus(VX_OUT_OF_MEMORY);
+    if (!*added || (names && !names->Add(stored))) SetStatus(VX_OUT_OF_MEMORY);
     return true;
 }
 
@@ -432,9 +489,26 @@ void SelectExistingEntries(Rewrite& rewrite, ZipFileList* entries, FileMaskList*
     if (Status() == VX_NOTHING_SELECTED) SetStatus(0);
     if (Status() != 0) return;
 
+    // Each named file's entry name, made once: the first file of a name
+    // counts, as when the list is searched from its start.
+    std::unordered_map<std::string, const FileMask*> namedFiles;
+    try {
+        for (const FileMask* node = masks ? masks->first : nullptr; node; node = node->next) {
+            if (!NamesFile(node)) continue;
+            char given[kPathField], candidate[kPathField];
+            GivenPath(node, given);
+            EntryNameFor(given, candidate);
+            namedFiles.emplace(UpperKey(candidate), node);
+        }
+    } catch (const std::bad_alloc&) {
+        SetStatus(VX_OUT_OF_MEMORY);
+        return;
+    }
+
     for (ZipFileEntry* entry = entries->first; entry;) {
         ZipFileEntry* next = entry->next;
-        const FileMask* named = FindNamedFile(entry->name, masks);
+        const auto found = namedFiles.find(UpperKey(entry->name));
+        const FileMask* named = found == namedFiles.end() ? nullptr : found->second;
         if (!named) {
             rewrite.CopyEntry(entry);
             if (Status() != 0) return;

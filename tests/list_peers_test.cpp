@@ -261,6 +261,17 @@ const PeerCase kPeerCases[] = {
      "zip -q out0.zip a.txt sub/c.txt && head -c 777 b.bin > out.zip && cat out0.zip >> out.zip && "
      "zip -q -A out.zip",
      0, 777},
+    // A directory of about 1 MB: read in several blocks, with headers, names,
+    // extra fields and comments cut across the blocks' edges.
+    {"zipfile_directory_larger_than_a_read_block", "python3",
+     vxtest::Python() +
+         " -c 'import zipfile\nwith zipfile.ZipFile(\"out.zip\", \"w\") as z:\n"
+         "  for i in range(6000):\n"
+         "    n = \"dir%03d/\" % (i % 97) + \"long-name-\" * (i % 13) + \"entry%05d.txt\" % i\n"
+         "    info = zipfile.ZipInfo(n, (2020, 1, 1, 0, 0, 0))\n"
+         "    info.comment = b\"c\" * (i % 41)\n"
+         "    info.extra = b\"\\xfe\\xca\" + bytes([i % 29, 0]) + b\"x\" * (i % 29)\n"
+         "    z.writestr(info, b\"%d\" % i)\n'"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Peers, ListPeers, ::testing::ValuesIn(kPeerCases),

@@ -60,6 +60,33 @@ TEST(Cli, FailureNamesTheStatusInWordsOnOneLine) {
     EXPECT_NE(out.find("0 entries"), std::string::npos) << out;
 }
 
+// --threads changes how long an add takes, never what it writes.
+TEST(Cli, AddOnAnyNumberOfThreadsWritesTheSameArchive) {
+    TempDir dir;
+    ASSERT_EQ(vxtest::Run("mkdir '" + (dir / "in") + "'"), 0);
+    for (int i = 0; i < 12; ++i)
+        vxtest::WriteFile(dir / ("in/f" + std::to_string(i)), vxtest::TextBytes(static_cast<size_t>(i) * 7000, i));
+    std::string out, err;
+    std::vector<uint8_t> first;
+    for (const char* threads : {"1", "3", "64"}) {
+        const std::string archive = dir / (std::string("t") + threads + ".zip");
+        ASSERT_EQ(RunCli("add -q --threads " + std::string(threads) + " --relative '" + dir.path() + "' '" + archive +
+                             "' in",
+                         &out, &err, dir),
+                  0)
+            << err;
+        if (first.empty()) first = vxtest::ReadFile(archive);
+        EXPECT_EQ(vxtest::ReadFile(archive), first) << threads;
+    }
+    for (const char* bad : {"0", "65", "x", "-2", ""}) {
+        EXPECT_EQ(RunCli("add --threads='" + std::string(bad) + "' '" + (dir / "b.zip") + "' '" + (dir / "in") + "'",
+                         &out, &err, dir),
+                  2)
+            << bad;
+        EXPECT_NE(err.find("--threads takes a number from 1 to 64"), std::string::npos) << err;
+    }
+}
+
 TEST(Cli, ListMarksEncryptedEntriesAndMasksSelectByDirectory) {
     ASSERT_TRUE(vxtest::HaveTool("zip"));
     TempDir dir;

@@ -70,7 +70,7 @@ read -r w t m < <(best zip -q -r -6 small.zip small); row "zip -r" "$w" "$t" "$m
 rm -f small.zip && "$vardex" add small.zip small >/dev/null && cp small.zip small.orig
 victim=$(cd small && ls d050 | head -1)
 prep() { cp small.orig small.zip; }
-read -r wv tv mv < <(best "$vardex" delete small.zip "small\\d050\\$victim"); row "vardex delete 1" "$wv" "$tv" "$mv"
+read -r wv tv mv < <(best "$vardex" delete small.zip "small/d050/$victim"); row "vardex delete 1" "$wv" "$tv" "$mv"
 read -r w t m < <(best zip -q -d small.zip "small/d050/$victim"); row "zip -d 1" "$w" "$t" "$m" "vardex/zip $(ratio "$tv" "$t")"
 
 echo "add one file to the corpus archive:"

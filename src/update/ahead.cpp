@@ -7,6 +7,7 @@
 #include "update/ahead.h"
 
 #include <algorithm>
+#include <exception>
 #include <new>
 #include <utility>
 
@@ -49,17 +50,33 @@ bool Record(void* context, int32_t percent) {
 CompressAhead::CompressAhead(std::vector<std::string> paths, uint32_t threads, uint8_t level)
     : jobs_(paths.size()), level_(level) {
     for (size_t i = 0; i < paths.size(); ++i) jobs_[i].path = std::move(paths[i]);
-    const uint32_t workers = std::min(threads, kMaxThreads) - 1;
+    const uint32_t workers = std::max<uint32_t>(std::min(threads, kMaxThreads), 1) - 1;
+    // Whatever cannot be had (memory, a thread) means fewer workers, or
+    // none: the caller's thread compresses the rest.  With the room reserved
+    // first, nothing below throws once a worker runs.
+    try {
+        compressors_.reserve(workers);
+        workers_.reserve(workers);
+    } catch (const std::exception&) {
+        return;
+    }
     for (uint32_t n = 0; n < workers; ++n) {
         // Each worker's compressor is made here, on the caller's thread.
-        auto compressor = std::make_unique<Compressor>();
-        if (!compressor->held()) break;
         try {
-            workers_.emplace_back(&CompressAhead::Work, this, compressor.get());
-        } catch (...) {
-            break;  // fewer workers, or none: the caller compresses the rest
+            compressors_.push_back(std::make_unique<Compressor>());
+        } catch (const std::exception&) {
+            break;
         }
-        compressors_.push_back(std::move(compressor));
+        if (!compressors_.back()->held()) {
+            compressors_.pop_back();
+            break;
+        }
+        try {
+            workers_.emplace_back(&CompressAhead::Work, this, compressors_.back().get());
+        } catch (const std::exception&) {
+            compressors_.pop_back();
+            break;
+        }
     }
 }
 

@@ -91,7 +91,7 @@ TEST_F(Installed, LaysOutHeadersVersionedLibraryStubProgramAndPackageFiles) {
             ++classic;
     }
     EXPECT_EQ(classic, 36) << log;
-    EXPECT_EQ(extensions, 3) << log;
+    EXPECT_EQ(extensions, 4) << log;
     // The program runs from the prefix, finding its library by a relative path.
     ASSERT_EQ(vxtest::Run("env -u LD_LIBRARY_PATH " + Quote(*prefix_ / "bin/vardex") + " --version", &log), 0) << log;
     EXPECT_NE(log.find("vardex 1."), std::string::npos) << log;

@@ -101,14 +101,10 @@ bool AskPassword(std::string* password) {
 int ParseAdd(int argc, char** argv, AddOptions* o) {
     enum { kRelative = 256, kThreads };
     static const option kLong[] = {
-        {"level", required_argument, nullptr, 'l'},
-        {"password", optional_argument, nullptr, 'P'},
-        {"junk-paths", no_argument, nullptr, 'j'},
-        {"relative", required_argument, nullptr, kRelative},
-        {"overwrite", no_argument, nullptr, 'o'},
-        {"quiet", no_argument, nullptr, 'q'},
-        {"threads", required_argument, nullptr, kThreads},
-        {nullptr, 0, nullptr, 0},
+        {"level", required_argument, nullptr, 'l'},        {"password", optional_argument, nullptr, 'P'},
+        {"junk-paths", no_argument, nullptr, 'j'},         {"relative", required_argument, nullptr, kRelative},
+        {"overwrite", no_argument, nullptr, 'o'},          {"quiet", no_argument, nullptr, 'q'},
+        {"threads", required_argument, nullptr, kThreads}, {nullptr, 0, nullptr, 0},
     };
     optind = 0;
     opterr = 0;

@@ -49,11 +49,11 @@ struct DeflateState;
 }
 
 struct RewriteState {
-    Rewrite* active = nullptr;        // the rewrite in progress (archive/rewrite.h)
-    uint8_t* outputBuffer = nullptr;  // 8,192 bytes: the compressor's output buffer
+    Rewrite* active = nullptr;                    // the rewrite in progress (archive/rewrite.h)
+    uint8_t* outputBuffer = nullptr;              // 8,192 bytes: the compressor's output buffer
     deflate::DeflateState* compressor = nullptr;  // the run's compressor (deflate/deflate.h)
-    uint8_t* inputBuffer = nullptr;   // 4,096 bytes: source and copy buffer
-    uint64_t writtenCount = 0;        // bytes written since the current entry's data began
+    uint8_t* inputBuffer = nullptr;               // 4,096 bytes: source and copy buffer
+    uint64_t writtenCount = 0;                    // bytes written since the current entry's data began
 
     // The entry writer's source and reader.
     int source = -1;

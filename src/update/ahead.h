@@ -37,9 +37,9 @@ constexpr uint32_t kMaxThreads = 64;
 
 // One file's compression done ahead.
 struct AheadResult {
-    uint16_t status = 0;        // 0, or why the file must be compressed anew
+    uint16_t status = 0;  // 0, or why the file must be compressed anew
     uint8_t level = 0;
-    uint32_t sourceSize = 0;    // the file's length when it was read
+    uint32_t sourceSize = 0;  // the file's length when it was read
     DeflateOutcome outcome;
     std::vector<uint8_t> data;  // the whole Deflate stream
     struct Report {
@@ -76,7 +76,7 @@ private:
     struct Job {
         std::string path;
         JobState state = JobState::Waiting;
-        bool charged = false;                // holds `charge` bytes of the budget
+        bool charged = false;  // holds `charge` bytes of the budget
         uint64_t charge = 0;
         std::atomic<bool> abandoned{false};  // the caller no longer wants it
         AheadResult result;
@@ -91,10 +91,10 @@ private:
     uint8_t level_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    size_t next_ = 0;        // first job not claimed yet
-    size_t taken_ = 0;       // jobs before this one are behind the caller
+    size_t next_ = 0;            // first job not claimed yet
+    size_t taken_ = 0;           // jobs before this one are behind the caller
     size_t holding_ = SIZE_MAX;  // the result the caller is writing
-    uint64_t charged_ = 0;   // budget held by all jobs
+    uint64_t charged_ = 0;       // budget held by all jobs
     std::atomic<bool> stopping_{false};
     std::vector<std::unique_ptr<Compressor>> compressors_;
     std::vector<std::thread> workers_;

@@ -280,9 +280,8 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         EntryNameOfFile(file, entryName);
         // Without paths a directory entry would have no name.
         const bool directory = IsDirectorySource(source);
-        const bool passOver =
-            (kept && keptKeys.count(UpperKey(entryName)) != 0) || IsArchiveItself(file) ||
-            (directory && OptionsOn(arStripPaths));
+        const bool passOver = (kept && keptKeys.count(UpperKey(entryName)) != 0) || IsArchiveItself(file) ||
+                              (directory && OptionsOn(arStripPaths));
         ZipFileEntry* entry = nullptr;
         bool duplicate = false;
         if (!passOver) {

@@ -29,6 +29,9 @@ bool ReadName(int fd, uint16_t length, uint16_t flags, char* out);
 // left.
 uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** comment, uint8_t** extra,
                            KeepBlocks keep);
+// The same from a reader's position.
+uint16_t ReadCentralHeader(RecordReader& in, CentralFields* fields, char* name, uint8_t** comment, uint8_t** extra,
+                           KeepBlocks keep);
 
 // Positions the engine's archive just behind the end signature (cached after
 // the first search).  Returns and sets the status: 0, 5 or 9966.

@@ -20,14 +20,17 @@ namespace {
 
 // Reads a declared block (extra field or comment) into a fresh heap block, or
 // skips it.  0, 5 or 8; *out stays null unless the block was read whole.
-uint16_t ReadOrSkipBlock(int fd, uint16_t length, bool keep, uint8_t** out) {
+uint16_t ReadOrSkipBlock(RecordReader& in, uint16_t length, bool keep, uint8_t** out) {
     *out = nullptr;
     if (length == 0) return 0;
-    if (!keep) return platform::FileSeek(fd, length, SEEK_CUR) < 0 ? VX_FILE_ERROR : 0;
+    if (!keep) {
+        in.Skip(length);
+        return 0;
+    }
     void* slot = nullptr;
     if (!Allocate(&slot, length)) return VX_OUT_OF_MEMORY;
     auto* block = static_cast<uint8_t*>(slot);
-    if (!ReadExactly(fd, block, length)) {
+    if (in.Read(block, length) != ReadResult::Ok) {
         free(block);
         return VX_FILE_ERROR;
     }
@@ -101,18 +104,35 @@ void DecodeCentralName(CentralFields* fields, const uint8_t* stored, const uint8
 
 uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** comment, uint8_t** extra,
                            KeepBlocks keep) {
+    const int64_t position = platform::FileTell(fd);
+    if (position < 0) return VX_FILE_ERROR;
+    RecordReader in(fd, position);
+    const uint16_t status = ReadCentralHeader(in, fields, name, comment, extra, keep);
+    // The descriptor moves on as if it had read the header itself.
+    if (platform::FileSeek(fd, in.Position(), SEEK_SET) < 0 && status == 0) {
+        free(*comment);
+        free(*extra);
+        *comment = nullptr;
+        *extra = nullptr;
+        return VX_FILE_ERROR;
+    }
+    return status;
+}
+
+uint16_t ReadCentralHeader(RecordReader& in, CentralFields* fields, char* name, uint8_t** comment, uint8_t** extra,
+                           KeepBlocks keep) {
     *comment = nullptr;
     *extra = nullptr;
     name[0] = '\0';
-    switch (ReadRecord(fd, fields, sizeof *fields)) {
+    switch (in.Read(fields, sizeof *fields)) {
         case ReadResult::Ok: break;
         case ReadResult::Failed: return VX_FILE_ERROR;
         case ReadResult::AtEnd: return VX_BAD_DATA;
     }
     // A header whose name, extra field and comment run past the end of the
     // file is damaged: nothing of it is read.
-    const int64_t position = platform::FileTell(fd);
-    const int64_t length = platform::FileLength(fd);
+    const int64_t position = in.Position();
+    const int64_t length = in.Length();
     if (position < 0 || length < 0) return VX_FILE_ERROR;
     if (position + fields->nameLength + fields->extraLength + fields->commentLength > length) return VX_BAD_DATA;
     // The name is decoded once the extra field is read: it may hold the
@@ -120,21 +140,21 @@ uint16_t ReadCentralHeader(int fd, CentralFields* fields, char* name, uint8_t** 
     // reader's own, and only a kept extra field becomes the entry's block.
     std::unique_ptr<uint8_t[]> stored(new (std::nothrow) uint8_t[fields->nameLength + 1u]);
     if (!stored) return VX_OUT_OF_MEMORY;
-    if (!ReadExactly(fd, stored.get(), fields->nameLength)) return VX_FILE_ERROR;
+    if (fields->nameLength != 0 && in.Read(stored.get(), fields->nameLength) != ReadResult::Ok) return VX_FILE_ERROR;
     std::unique_ptr<uint8_t[]> scratch;
     uint8_t* fieldBlock = nullptr;
     if (keep.extraFields) {
-        const uint16_t status = ReadOrSkipBlock(fd, fields->extraLength, true, extra);
+        const uint16_t status = ReadOrSkipBlock(in, fields->extraLength, true, extra);
         if (status != 0) return status;
         fieldBlock = *extra;
     } else if (fields->extraLength != 0) {
         scratch.reset(new (std::nothrow) uint8_t[fields->extraLength]);
         if (!scratch) return VX_OUT_OF_MEMORY;
-        if (!ReadExactly(fd, scratch.get(), fields->extraLength)) return VX_FILE_ERROR;
+        if (in.Read(scratch.get(), fields->extraLength) != ReadResult::Ok) return VX_FILE_ERROR;
         fieldBlock = scratch.get();
     }
     DecodeCentralName(fields, stored.get(), fieldBlock, name);
-    const uint16_t status = ReadOrSkipBlock(fd, fields->commentLength, keep.comments, comment);
+    const uint16_t status = ReadOrSkipBlock(in, fields->commentLength, keep.comments, comment);
     if (status != 0) {
         free(*extra);
         *extra = nullptr;

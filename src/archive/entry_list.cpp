@@ -19,6 +19,8 @@ namespace vardex {
 namespace {
 
 constexpr uint16_t kMaxEntries = 0xFFFF;  // the list's count is 16-bit
+// The directory is read in blocks of this size, not header by header.
+constexpr uint32_t kDirectoryBlock = 256 * 1024;
 
 }  // namespace
 
@@ -86,11 +88,18 @@ uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks, KeepBlocks
         return Status();
     }
     if (!keep.extraFields) ReleaseArchiveComment();
-    if (platform::FileSeek(a.handle, a.end.centralOffset, SEEK_SET) < 0) return SetStatus(VX_FILE_ERROR);
+    RecordReader in(a.handle, a.end.centralOffset, kDirectoryBlock);
+    // The archive's descriptor is left where the walk ended, as if it had
+    // read the headers itself.
+    struct Leave {
+        RecordReader& in;
+        int fd;
+        ~Leave() { platform::FileSeek(fd, in.Position(), SEEK_SET); }
+    } leave{in, a.handle};
 
     for (;;) {
         uint8_t signature[4];
-        switch (ReadSignature(a.handle, signature)) {
+        switch (in.Read(signature, sizeof signature)) {
             case ReadResult::Ok: break;
             case ReadResult::Failed: return SetStatus(VX_FILE_ERROR);
             // The file ends before the directory does.
@@ -107,7 +116,7 @@ uint16_t BuildEntryList(ZipFileList* list, const FileMaskList* masks, KeepBlocks
         char name[kTextField];
         uint8_t* comment = nullptr;
         uint8_t* extra = nullptr;
-        const uint16_t status = ReadCentralHeader(a.handle, &fields, name, &comment, &extra, keep);
+        const uint16_t status = ReadCentralHeader(in, &fields, name, &comment, &extra, keep);
         if (status != 0) return SetStatus(status);
         if (!masks || MaskListSelects(name, masks)) {
             if (list->count == kMaxEntries) {

@@ -2,8 +2,10 @@
 // fields and the search for the end record.  Nothing here knows the engine.
 #include "archive/records.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -26,6 +28,45 @@ ReadResult ReadRecord(int fd, void* buffer, uint32_t count) {
 }
 
 ReadResult ReadSignature(int fd, uint8_t signature[4]) { return ReadRecord(fd, signature, 4); }
+
+RecordReader::RecordReader(int fd, int64_t position, uint32_t blockSize) : fd_(fd), position_(position) {
+    if (blockSize == 0) return;
+    block_ = new (std::nothrow) uint8_t[blockSize];
+    if (block_) blockSize_ = blockSize;
+}
+
+RecordReader::~RecordReader() { delete[] block_; }
+
+ReadResult RecordReader::Read(void* out, uint32_t count) {
+    auto* to = static_cast<uint8_t*>(out);
+    if (!block_) {
+        const int32_t got = count == 0 ? 0 : platform::FileReadAt(fd_, to, count, position_);
+        if (got < 0) return ReadResult::Failed;
+        position_ += got;
+        return static_cast<uint32_t>(got) == count ? ReadResult::Ok : ReadResult::AtEnd;
+    }
+    while (count > 0) {
+        if (position_ < blockStart_ || position_ >= blockStart_ + blockFill_) {
+            const int32_t got = platform::FileReadAt(fd_, block_, blockSize_, position_);
+            if (got < 0) return ReadResult::Failed;
+            if (got == 0) return ReadResult::AtEnd;
+            blockStart_ = position_;
+            blockFill_ = static_cast<uint32_t>(got);
+        }
+        const uint32_t offset = static_cast<uint32_t>(position_ - blockStart_);
+        const uint32_t piece = std::min(count, blockFill_ - offset);
+        std::memcpy(to, block_ + offset, piece);
+        to += piece;
+        count -= piece;
+        position_ += piece;
+    }
+    return ReadResult::Ok;
+}
+
+int64_t RecordReader::Length() {
+    if (length_ < 0) length_ = platform::FileLength(fd_);
+    return length_;
+}
 
 EndRecord ParseEndRecord(const uint8_t raw[kEndFieldsSize]) {
     EndRecord end;

@@ -130,6 +130,35 @@ ReadResult ReadRecord(int fd, void* buffer, uint32_t count);
 // Reads a 4-byte record signature.
 ReadResult ReadSignature(int fd, uint8_t signature[4]);
 
+// Reads records from a position of the file on, through a block of the
+// file's bytes refilled in large reads (a whole central directory of
+// thousands of headers in one or a few reads), or straight from the file.
+// It reads at its own position: the descriptor's is neither used nor moved.
+class RecordReader {
+public:
+    // blockSize 0, or no memory for the block: every read goes to the file.
+    RecordReader(int fd, int64_t position, uint32_t blockSize = 0);
+    ~RecordReader();
+    RecordReader(const RecordReader&) = delete;
+    RecordReader& operator=(const RecordReader&) = delete;
+
+    // Reads count bytes; AtEnd when the file ends first.
+    ReadResult Read(void* out, uint32_t count);
+    void Skip(uint32_t count) { position_ += count; }
+    int64_t Position() const { return position_; }
+    // The file's length (asked once); -1 when it cannot be had.
+    int64_t Length();
+
+private:
+    int fd_;
+    int64_t position_;
+    uint8_t* block_ = nullptr;
+    uint32_t blockSize_ = 0;
+    int64_t blockStart_ = 0;
+    uint32_t blockFill_ = 0;
+    int64_t length_ = -1;
+};
+
 // Searches the file for the end-of-central-directory signature, backwards
 // from its end: a first window of 64 bytes, then windows of 60 bytes further
 // back, each followed by the first 4 bytes of the window after it so that a

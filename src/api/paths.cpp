@@ -286,4 +286,21 @@ void FindDataFromEntry(const ZipFileEntry& entry, WIN32_FIND_DATAA* out) {
     out->cFileName[len] = '\0';
 }
 
+ReplaceAnswer AskToReplace(const ZipFileEntry& entry, const WIN32_FIND_DATAA& onDisk, Replacing direction) {
+    const Callback<OkToReplaceProc>& proc = engine().okToReplaceProc;
+    if (!proc) return ReplaceAnswer::ReplaceAsIs;
+    WIN32_FIND_DATAA disk = onDisk;
+    WIN32_FIND_DATAA fromEntry{};
+    FindDataFromEntry(entry, &fromEntry);
+    const bool fileFirst = direction == Replacing::FileByEntry;
+    const int32_t answer =
+        fileFirst ? proc.proc(proc.hostWord, &disk, &fromEntry) : proc.proc(proc.hostWord, &fromEntry, &disk);
+    switch (answer) {
+        case 0: return ReplaceAnswer::Replace;
+        case 1: return ReplaceAnswer::Keep;
+        case 2: return ReplaceAnswer::Stop;
+        default: return fileFirst ? ReplaceAnswer::ReplaceAsIs : ReplaceAnswer::Keep;
+    }
+}
+
 }  // namespace vardex

@@ -76,4 +76,22 @@ void MakeWritable(const char* path);
 // Fills a WIN32_FIND_DATAA from an entry's central fields (for OkToReplaceProc).
 void FindDataFromEntry(const ZipFileEntry& entry, WIN32_FIND_DATAA* out);
 
+// Which way a replacement goes: extraction replaces a file on disk by an
+// entry, update replaces an entry by a file on disk.  The host is shown the
+// item that would be replaced first.
+enum class Replacing { FileByEntry, EntryByFile };
+
+// What the host decided about replacing an existing item.
+enum class ReplaceAnswer {
+    Replace,      // answered 0: replace, and a read-only file on disk may be made writable
+    ReplaceAsIs,  // nobody asked (no OkToReplaceProc), or extraction's answer outside 0-2
+    Keep,         // answered 1 (update: also any answer outside 0-2, so the
+                  // directory never names data the archive lacks)
+    Stop,         // answered 2
+};
+
+// Asks OkToReplaceProc about the entry and the file found on disk, in the
+// order the direction gives.
+ReplaceAnswer AskToReplace(const ZipFileEntry& entry, const WIN32_FIND_DATAA& onDisk, Replacing direction);
+
 }  // namespace vardex

@@ -419,18 +419,19 @@ bool BuildOutputPath(const char* storedName, char* out) {
 }
 
 int OverwriteCheck(const ZipFileEntry& entry, const char* /*outputPath*/, int dirFd, const char* leaf) {
-    EngineState& e = engine();
     // A link counts as an existing file, dangling or not.
     WIN32_FIND_DATAA existing{};
     if (!platform::FindOutputFile(dirFd, leaf, &existing)) return 0;
-    if (!e.okToReplaceProc) return 0;
-
-    WIN32_FIND_DATAA archived{};
-    FindDataFromEntry(entry, &archived);
-    int answer = e.okToReplaceProc.proc(e.okToReplaceProc.hostWord, &existing, &archived);
-    // A link is replaced, not written through, so it needs no change.
-    if (answer == 0) platform::MakeWritableAt(dirFd, leaf);
-    return answer;
+    switch (AskToReplace(entry, existing, Replacing::FileByEntry)) {
+        case ReplaceAnswer::Replace:
+            // A link is replaced, not written through, so it needs no change.
+            platform::MakeWritableAt(dirFd, leaf);
+            return 0;
+        case ReplaceAnswer::ReplaceAsIs: return 0;
+        case ReplaceAnswer::Keep: return 1;
+        case ReplaceAnswer::Stop: return 2;
+    }
+    return 0;
 }
 
 bool PasswordStep(StreamState& s, const char* name) {

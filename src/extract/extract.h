@@ -29,8 +29,8 @@ bool PasswordStep(StreamState& s, const char* name);
 
 // The overwrite check (installed into engine().overwriteCheck by the first
 // InitZipFile): asks OkToReplaceProc about an existing output file.  Answer
-// 0 replace, 1 skip the entry, 2 stop, other: replace without touching the
-// file's attributes.  The file is looked up as `leaf` in the open output
+// 0 replace (a read-only file made writable when the host said so), 1 skip
+// the entry, 2 stop.  The file is looked up as `leaf` in the open output
 // directory `dirFd` (-1 when that does not exist yet), without following
 // a link.
 int OverwriteCheck(const ZipFileEntry& entry, const char* outputPath, int dirFd, const char* leaf);

@@ -416,21 +416,19 @@ const FileMask* FindNamedFile(const char* name, const FileMaskList* list) {
 }
 
 int ConfirmReplace(ZipFileEntry* entry, const char* sourcePath) {
-    const EngineState& e = engine();
     WIN32_FIND_DATAA found{};
     const platform::FindHandle search = platform::FindFirstFileA(sourcePath, &found);
     if (search == platform::kInvalidFind) return 0;
     platform::FindClose(search);
-    if (!e.okToReplaceProc) return 0;
-
-    WIN32_FIND_DATAA existing{};
-    FindDataFromEntry(*entry, &existing);
-    const int32_t answer = e.okToReplaceProc.proc(e.okToReplaceProc.hostWord, &existing, &found);
-    // Only 0 drops the entry and only 2 stops; any other answer keeps the
-    // entry, so that the directory never names data the archive lacks.  The
-    // named file is only read, so its attributes are left as they are.
-    if (answer == 0 || answer == 2) return answer;
-    return 1;
+    // The named file is only read, so its attributes are left as they are
+    // whatever the answer.
+    switch (AskToReplace(*entry, found, Replacing::EntryByFile)) {
+        case ReplaceAnswer::Replace:
+        case ReplaceAnswer::ReplaceAsIs: return 0;
+        case ReplaceAnswer::Keep: return 1;
+        case ReplaceAnswer::Stop: return 2;
+    }
+    return 0;
 }
 
 bool EntryNames::Add(const char* name) {

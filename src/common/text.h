@@ -47,10 +47,25 @@ inline size_t AppendText(char* dst, size_t cap, const char* src) {
     return have + CopyText(dst + have, cap - have, src);
 }
 
-// Percentage done * 100 / total, computed wide so large files never overflow.
-inline int32_t Percent(int64_t done, int64_t total) {
-    if (total <= 0) return 0;
-    return static_cast<int32_t>(done * 100 / total);
+// How a progress share is computed.  Hosts have always seen reading and
+// writing report slightly different figures, and they still do:
+//   Exact   (extraction): done * 100 / total; an empty total is 0 done.
+//   Halved  (adding a file): both counts are halved together while done is
+//           at least 0x1400000, as 32-bit arithmetic once needed so that
+//           done * 100 would fit, and the share follows from the halved
+//           counts; an empty total (also one halved to nothing) is 100 done.
+enum class PercentRule { Exact, Halved };
+
+// The percentage SetProgressProc is given, computed wide so large files never
+// overflow.
+inline int32_t Percent(int64_t done, int64_t total, PercentRule rule = PercentRule::Exact) {
+    if (rule == PercentRule::Exact) return total <= 0 ? 0 : static_cast<int32_t>(done * 100 / total);
+    constexpr int64_t kHalvingLimit = 0x1400000;
+    while (done >= kHalvingLimit) {
+        done >>= 1;
+        total >>= 1;
+    }
+    return total > 0 ? static_cast<int32_t>(done * 100 / total) : 100;
 }
 
 }  // namespace vardex

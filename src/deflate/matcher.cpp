@@ -26,6 +26,7 @@
 #include <cstddef>
 
 #include "common/crc32.h"
+#include "common/text.h"
 #include "deflate/deflate_internal.h"
 #include "platform/platform.h"
 #include "vardex32.h"
@@ -93,15 +94,7 @@ uint32_t ReadSourceChunk(DeflateState& s, uint8_t* buffer, uint32_t count) {
     uint32_t n = static_cast<uint32_t>(got);
     if (m.progress) {
         m.bytesRead += n;
-        // Both values are halved together until the product below is small;
-        // the reported share then follows from the halved values.
-        uint64_t done = m.bytesRead;
-        uint64_t total = m.sourceSize;
-        while (done >= 0x1400000) {
-            done >>= 1;
-            total >>= 1;
-        }
-        int32_t percent = total == 0 ? 100 : static_cast<int32_t>(done * 100 / total);
+        const int32_t percent = Percent(m.bytesRead, m.sourceSize, PercentRule::Halved);
         if (!m.progress(m.progressContext, percent)) {
             s.status = VX_CANCELLED;
             return 0;

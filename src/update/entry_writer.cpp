@@ -11,6 +11,7 @@
 #include "api/paths.h"
 #include "archive/records.h"
 #include "common/crc32.h"
+#include "common/text.h"
 #include "crypt/crypt.h"
 #include "deflate/deflate.h"
 #include "platform/platform.h"
@@ -24,21 +25,11 @@ namespace {
 constexpr uint32_t kCrcPiece = 32768;
 constexpr int64_t kMaxOffset = 0xFFFFFFFFll;
 constexpr uint32_t kEncryptionHeaderSize = 12;
-// Progress counts are halved together while the count is this large, so that
-// count * 100 stays within 32 bits.
-constexpr int64_t kHalvingLimit = 0x1400000;
 
 bool ReportProgress(uint32_t done, uint32_t total) {
     const Callback<SetProgressProc>& proc = engine().progressProc;
     if (!proc) return true;
-    int64_t d = done;
-    int64_t t = total;
-    while (d >= kHalvingLimit) {
-        d >>= 1;
-        t >>= 1;
-    }
-    // An empty source has nothing left to do.
-    const int32_t percent = t > 0 ? static_cast<int32_t>(d * 100 / t) : 100;
+    const int32_t percent = Percent(done, total, PercentRule::Halved);
     if (proc.proc(proc.hostWord, percent) == 0) {
         SetStatus(VX_CANCELLED);
         return false;

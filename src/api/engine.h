@@ -44,31 +44,11 @@ struct ArchiveState {
 };
 
 class Rewrite;
-namespace deflate {
-struct DeflateState;
-}
 
+// The rewrite in progress, reached by the writers under it.
 struct RewriteState {
-    Rewrite* active = nullptr;                    // the rewrite in progress (archive/rewrite.h)
-    uint8_t* outputBuffer = nullptr;              // 8,192 bytes: the compressor's output buffer
-    deflate::DeflateState* compressor = nullptr;  // the run's compressor (deflate/deflate.h)
-    uint8_t* inputBuffer = nullptr;               // 4,096 bytes: source and copy buffer
-    uint64_t writtenCount = 0;                    // bytes written since the current entry's data began
-
-    // The entry writer's source and reader.
-    int source = -1;
-    uint32_t sourceSize = 0;
-    uint16_t method = 8;  // 8 to try Deflate; 0 after a stored entry
-    bool encryptionOn = false;
-    uint32_t checkCrc = 0;  // CRC-32 of the whole source, for the encryption header
-    uint8_t cryptHeader[12] = {};
-    uint32_t crcRegister = 0xFFFFFFFF;
-    uint32_t readCount = 0;
-    int32_t fillCount = 0;
-    int32_t readIndex = 0;  // 1-based; past fillCount means refill
-    bool endOfInput = false;
-    uint8_t textFlag = 0;       // the compressor's last text verdict
-    uint32_t filesHandled = 0;  // new-archive loop: named files dealt with
+    Rewrite* active = nullptr;  // archive/rewrite.h
+    uint64_t writtenCount = 0;  // bytes written since the current entry's data began
 };
 
 // The overwrite check extraction calls; filled by the first InitZipFile.

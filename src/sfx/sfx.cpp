@@ -76,8 +76,7 @@ bool IsDisketteTarget(const char* path) {
 // Writes the files count, the archive length and the checksum into block B
 // and stores the three blocks scrambled.  The new archive is read back
 // through the rewrite's own descriptor.
-void SealBlocks(Rewrite& rewrite, int64_t headFileLength, uint32_t trailer) {
-    EngineState& e = engine();
+void SealBlocks(Rewrite& rewrite, int64_t headFileLength, uint32_t trailer, uint32_t filesHandled) {
     if (!rewrite.Flush()) return;
     const int reader = rewrite.Descriptor();
     const int64_t headLength = headFileLength - trailer;
@@ -97,7 +96,7 @@ void SealBlocks(Rewrite& rewrite, int64_t headFileLength, uint32_t trailer) {
         return;
     }
     const int64_t fileLength = plat::FileLength(reader);
-    sfx::PutValue(b, sfx::kFilesCountPos, e.rewrite.filesHandled);
+    sfx::PutValue(b, sfx::kFilesCountPos, filesHandled);
     sfx::PutValue(b, sfx::kArchiveLengthPos, static_cast<uint32_t>(fileLength - trailer));
     for (int i = 0; i < 4; ++i) b[sfx::kChecksumPos.at[i]] = sfx::kChecksumPlaceholder[i];
 
@@ -135,7 +134,6 @@ void BuildSfxArchive(FileMaskList* files, bool withBlocks, uint32_t trailer) {
     archive.end.commentLength = 0;
     archive.newArchive = true;
     archive.updateCommitted = false;
-    e.rewrite.filesHandled = 0;
 
     plat::CloseFile(&archive.handle);
     archive.handle = plat::FileOpen(archive.path, plat::OpenMode::ReadOnly);
@@ -150,9 +148,9 @@ void BuildSfxArchive(FileMaskList* files, bool withBlocks, uint32_t trailer) {
     if (!rewrite.Begin()) return;
     RunCompressor compressor;
     if (!compressor.ok()) return;
-    AddFilesToArchive(&lists.entries, files, &lists.named);
+    const uint32_t filesHandled = AddFilesToArchive(buffers, compressor, &lists.entries, files, &lists.named);
     if (Status() == 0) rewrite.WriteCentralDirectory(&lists.entries);
-    if (Status() == 0 && withBlocks) SealBlocks(rewrite, headLength, trailer);
+    if (Status() == 0 && withBlocks) SealBlocks(rewrite, headLength, trailer, filesHandled);
     if (Status() != 0) return;
     rewrite.Commit();
 }

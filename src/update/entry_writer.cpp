@@ -69,21 +69,34 @@ uint16_t WriteCompressedAhead(const AheadResult& ahead) {
     return writeUpTo(ahead.data.size()) ? VX_OK : VX_SHORT_WRITE;
 }
 
+// The stored copy's reader: the source read in blocks through the input
+// buffer, with the CRC-32 of what was read.
+struct SourceReader {
+    int fd = -1;
+    uint32_t size = 0;
+    uint8_t* buffer = nullptr;  // kUpdateInputSize bytes
+    bool encrypt = false;
+    uint32_t crcRegister = 0xFFFFFFFF;
+    uint32_t readCount = 0;
+    int32_t fillCount = 0;
+    int32_t readIndex = 1;  // 1-based; past fillCount means refill
+    bool endOfInput = false;
+};
+
 // Makes the 12-byte encryption header for the source and writes it.
-bool WriteEncryptionHeader() {
+bool WriteEncryptionHeader(uint32_t checkCrc) {
     EngineState& e = engine();
-    RewriteState& r = e.rewrite;
     const uint32_t seed = static_cast<uint32_t>(std::time(nullptr)) ^ 0xBB40E64Eu;
-    MakeHeader(e.cipher, e.password, r.checkCrc, seed, r.cryptHeader);
-    return WriteOutput(r.cryptHeader, kEncryptionHeaderSize);
+    uint8_t header[kEncryptionHeaderSize];
+    MakeHeader(e.cipher, e.password, checkCrc, seed, header);
+    return WriteOutput(header, kEncryptionHeaderSize);
 }
 
-bool ReadSourceByte(uint8_t* out) {
-    RewriteState& r = engine().rewrite;
+bool ReadSourceByte(SourceReader& r, uint8_t* out) {
     if (r.readIndex > r.fillCount) {
         if (r.endOfInput) return false;
         r.readIndex = 1;
-        const int32_t got = platform::FileRead(r.source, r.inputBuffer, kUpdateInputSize);
+        const int32_t got = platform::FileRead(r.fd, r.buffer, kUpdateInputSize);
         if (got < 0) {
             // A source that cannot be read on must not end as a short entry.
             r.endOfInput = true;
@@ -93,81 +106,78 @@ bool ReadSourceByte(uint8_t* out) {
         }
         if (got < static_cast<int32_t>(kUpdateInputSize)) r.endOfInput = true;
         r.fillCount = got;
-        r.crcRegister = CrcUpdate(r.crcRegister, r.inputBuffer, static_cast<size_t>(got));
-        if (!ReportProgress(r.readCount, r.sourceSize)) return false;
+        r.crcRegister = CrcUpdate(r.crcRegister, r.buffer, static_cast<size_t>(got));
+        if (!ReportProgress(r.readCount, r.size)) return false;
         if (got == 0) return false;
     }
-    *out = r.inputBuffer[r.readIndex - 1];
+    *out = r.buffer[r.readIndex - 1];
     ++r.readIndex;
     ++r.readCount;
     return true;
 }
 
-void StoreFileData() {
+// Copies the source as it is (encrypted when asked) and gives the CRC-32 of
+// what was copied; status on failure.
+uint32_t StoreFileData(const EntrySource& source, uint32_t size, bool encrypt) {
     EngineState& e = engine();
-    RewriteState& r = e.rewrite;
-    if (platform::FileSeek(r.source, 0, SEEK_SET) < 0) {
+    if (platform::FileSeek(source.fd, 0, SEEK_SET) < 0) {
         SetStatus(VX_FILE_ERROR);
-        return;
+        return 0;
     }
     SetStatus(0);
-    r.crcRegister = 0xFFFFFFFF;
-    r.fillCount = 0;
-    r.readIndex = 1;
-    r.endOfInput = false;
-    r.writtenCount = 0;
-    r.readCount = 0;
+    SourceReader r{.fd = source.fd, .size = size, .buffer = source.input, .encrypt = encrypt};
+    e.rewrite.writtenCount = 0;
 
     uint8_t first;
-    while (ReadSourceByte(&first)) {
+    while (ReadSourceByte(r, &first)) {
         // The whole block just read is taken at once.
         const uint32_t block = static_cast<uint32_t>(r.fillCount);
         r.readCount += block - 1;
         // A source that grows while it is copied (the archive itself under
         // another name, say) would never end.
-        if (r.readCount > r.sourceSize) {
+        if (r.readCount > r.size) {
             SetStatus(VX_FILE_ERROR);
-            return;
+            return 0;
         }
-        if (r.encryptionOn) EncryptBuffer(e.cipher, r.inputBuffer, block);
-        if (!WriteOutput(r.inputBuffer, block)) return;
+        if (r.encrypt) EncryptBuffer(e.cipher, r.buffer, block);
+        if (!WriteOutput(r.buffer, block)) return 0;
         r.readIndex = r.fillCount + 1;
     }
-    if (Status() != 0) return;
+    if (Status() != 0) return 0;
     // The source changed size while it was read: the entry would not hold
     // the file it claims to hold.
-    if (r.readCount != r.sourceSize) {
+    if (r.readCount != r.size) {
         SetStatus(VX_FILE_ERROR);
-        return;
+        return 0;
     }
-    r.method = 0;
+    return ~r.crcRegister;
 }
 
-void ComputeFileCrc() {
-    RewriteState& r = engine().rewrite;
+// The CRC-32 of the whole source, read ahead for the encryption header; the
+// source is left at its start.
+uint32_t ComputeFileCrc(int fd) {
     uint8_t piece[kCrcPiece];
     uint32_t crc = 0xFFFFFFFF;
     for (;;) {
-        const int32_t got = platform::FileRead(r.source, piece, kCrcPiece);
+        const int32_t got = platform::FileRead(fd, piece, kCrcPiece);
         if (got < 0) {
             SetStatus(VX_FILE_ERROR);
-            return;
+            return 0;
         }
         crc = CrcUpdate(crc, piece, static_cast<size_t>(got));
         if (got < static_cast<int32_t>(kCrcPiece)) break;
     }
-    if (platform::FileSeek(r.source, 0, SEEK_SET) < 0) {
+    if (platform::FileSeek(fd, 0, SEEK_SET) < 0) {
         SetStatus(VX_FILE_ERROR);
-        return;
+        return 0;
     }
-    r.checkCrc = ~crc;
+    return ~crc;
 }
 
 }  // namespace
 
-void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time, const AheadResult* ahead) {
+void WriteNewEntry(EntrySource& source, ZipFileEntry* entry, uint16_t date, uint16_t time, const AheadResult* ahead) {
     EngineState& e = engine();
-    RewriteState& r = e.rewrite;
     CentralFields* f = FieldsOf(entry);
 
     if (OptionsOn(arStripPaths)) {
@@ -182,7 +192,7 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time, const Ahea
     const int64_t dataPos = headerPos + 30 + static_cast<int64_t>(nameLength);
     if (!SeekOutput(dataPos)) return;
 
-    const int64_t length = platform::FileLength(r.source);
+    const int64_t length = platform::FileLength(source.fd);
     const bool encrypted = e.passwordSet != 0 && length != 0;
     const int64_t limit = kMaxOffset - (encrypted ? kEncryptionHeaderSize : 0);
     // Sizes are 32-bit fields: a larger file cannot be recorded.
@@ -190,14 +200,14 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time, const Ahea
         SetStatus(VX_FILE_ERROR);
         return;
     }
-    r.sourceSize = static_cast<uint32_t>(length);
+    const uint32_t size = static_cast<uint32_t>(length);
 
+    uint32_t checkCrc = 0;
     if (encrypted) {
-        ComputeFileCrc();
+        checkCrc = ComputeFileCrc(source.fd);
         if (Status() != 0) return;
-        if (!WriteEncryptionHeader()) return;
+        if (!WriteEncryptionHeader(checkCrc)) return;
     }
-    r.encryptionOn = encrypted;
 
     const uint16_t utf8 = f->flags & kFlagUtf8Name;
     const uint16_t cipherFlag = encrypted ? kFlagEncrypted : 0;
@@ -208,64 +218,53 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time, const Ahea
     f->date = date;
     f->crc32 = 0;
     f->compressedSize = 0;
-    f->uncompressedSize = r.sourceSize;
+    f->uncompressedSize = size;
     f->extraLength = 0;
     f->localHeaderOffset = 0;
 
-    uint32_t crc = 0;
-    uint64_t written = 0;
-    uint16_t flagWord = 0;
-    if (r.method == 0) {
-        StoreFileData();
+    // The compressor uses the level it is given, and the pack level setting
+    // reports the one in effect.
+    const uint8_t level = DeflateLevelOf(e.descriptor[9]);
+    e.packLevel = level;
+    DeflateOutcome outcome;
+    // A file compressed ahead is used only when it was compressed as it would
+    // be now: same level, same length, no encryption.
+    if (ahead && !encrypted && ahead->level == level && ahead->sourceSize == size) {
+        outcome = ahead->outcome;
+        SetStatus(WriteCompressedAhead(*ahead));
         if (Status() != 0) return;
-        crc = ~r.crcRegister;
-        written = r.writtenCount;
     } else {
-        // The compressor uses the level it is given, and the pack level
-        // setting reports the one in effect.
-        const uint8_t level = DeflateLevelOf(e.descriptor[9]);
-        e.packLevel = level;
-        DeflateOutcome outcome;
-        // A file compressed ahead is used only when it was compressed as it
-        // would be now: same level, same length, no encryption.
-        if (ahead && !encrypted && ahead->level == level && ahead->sourceSize == r.sourceSize) {
-            outcome = ahead->outcome;
-            SetStatus(WriteCompressedAhead(*ahead));
-            if (Status() != 0) return;
-        } else {
-            DeflateIo io;
-            io.source = r.source;
-            io.sourceSize = r.sourceSize;
-            io.level = level;
-            io.write = WriteToArchive;
-            io.outputBuffer = r.outputBuffer;
-            io.cipher = encrypted ? &e.cipher : nullptr;
-            if (e.progressProc) io.progress = ReportToHost;
-            SetStatus(DeflateEntry(*r.compressor, io, &outcome));
-            if (Status() != 0) return;
-            // The source changed size while it was compressed.
-            if (platform::FileSeek(r.source, 0, SEEK_CUR) != static_cast<int64_t>(r.sourceSize)) {
-                SetStatus(VX_FILE_ERROR);
-                return;
-            }
-        }
-        crc = outcome.crc;
-        written = outcome.compressedSize;
-        flagWord = outcome.flagWord;
-        r.textFlag = outcome.textFlag;
-
-        if (written >= r.sourceSize) {
-            // Deflate did not pay: the file is stored in the same place.  An
-            // encrypted entry gets a fresh encryption header for the new pass.
-            if (!SeekOutput(dataPos)) return;
-            if (encrypted && !WriteEncryptionHeader()) return;
-            StoreFileData();
-            if (Status() != 0) return;
-            crc = ~r.crcRegister;
-            written = r.writtenCount;
+        DeflateIo io;
+        io.source = source.fd;
+        io.sourceSize = size;
+        io.level = level;
+        io.write = WriteToArchive;
+        io.outputBuffer = source.output;
+        io.cipher = encrypted ? &e.cipher : nullptr;
+        if (e.progressProc) io.progress = ReportToHost;
+        SetStatus(DeflateEntry(source.compressor, io, &outcome));
+        if (Status() != 0) return;
+        // The source changed size while it was compressed.
+        if (platform::FileSeek(source.fd, 0, SEEK_CUR) != static_cast<int64_t>(size)) {
+            SetStatus(VX_FILE_ERROR);
+            return;
         }
     }
-    r.encryptionOn = false;
+    uint32_t crc = outcome.crc;
+    uint64_t written = outcome.compressedSize;
+    bool deflated = true;
+    source.textFlag = outcome.textFlag;
+
+    if (written >= size) {
+        // Deflate did not pay: the file is stored in the same place.  An
+        // encrypted entry gets a fresh encryption header for the new pass.
+        if (!SeekOutput(dataPos)) return;
+        if (encrypted && !WriteEncryptionHeader(checkCrc)) return;
+        crc = StoreFileData(source, size, encrypted);
+        if (Status() != 0) return;
+        written = e.rewrite.writtenCount;
+        deflated = false;
+    }
 
     const int64_t endPos = RecordablePosition();
     if (endPos < 0) return;
@@ -274,9 +273,9 @@ void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time, const Ahea
         SetStatus(VX_FILE_ERROR);
         return;
     }
-    if (r.method != 0) {
+    if (deflated) {
         f->versionNeeded = 20;
-        f->flags = static_cast<uint16_t>(flagWord | cipherFlag | utf8);
+        f->flags = static_cast<uint16_t>(outcome.flagWord | cipherFlag | utf8);
         f->method = 8;
     }
     f->crc32 = crc;

@@ -74,8 +74,8 @@ bool IsArchiveItself(const FileMask* file);
 void SelectExistingEntries(Rewrite& rewrite, ZipFileList* entries, FileMaskList* matchAll, const FileMaskList* masks,
                            FileMaskList* kept);
 
-void AddFilesToExistingArchive(ZipFileList* entries, const FileMaskList* masks, FileMaskList* named,
-                               const FileMaskList* kept);
+void AddFilesToExistingArchive(const UpdateBuffers& buffers, const RunCompressor& compressor, ZipFileList* entries,
+                               const FileMaskList* masks, FileMaskList* named, const FileMaskList* kept);
 
 namespace {
 
@@ -147,10 +147,6 @@ bool RefuseTooManyNamed(const FileMaskList* masks) {
     SetStatus(VxTooManyEntries);
     return true;
 }
-
-struct SourceGuard {
-    ~SourceGuard() { platform::CloseFile(&engine().rewrite.source); }
-};
 
 // Opens a named file for reading; -1 when it cannot be opened (a directory
 // counts as a file that cannot be opened).
@@ -243,15 +239,15 @@ std::unique_ptr<CompressAhead> StartCompressingAhead(const FileMaskList* named) 
     return std::make_unique<CompressAhead>(std::move(paths), e.threads, DeflateLevelOf(e.descriptor[9]));
 }
 
-// The per-file loop shared by the new-archive and existing-archive variants.
-void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList* named, const FileMaskList* kept,
-                   bool countHandled) {
+// The per-file loop shared by the new-archive and existing-archive variants;
+// gives the number of named files it dealt with.
+uint32_t AddNamedFiles(const UpdateBuffers& buffers, const RunCompressor& compressor, ZipFileList* entries,
+                       const FileMaskList* masks, FileMaskList* named, const FileMaskList* kept) {
     EngineState& e = engine();
-    RewriteState& r = e.rewrite;
+    uint32_t handled = 0;
     BuildNamedList(masks, named);
-    if (Status() != 0) return;
-    if (countHandled) r.filesHandled = 0;
-    if (RefuseTooManyNamed(masks)) return;
+    if (Status() != 0) return handled;
+    if (RefuseTooManyNamed(masks)) return handled;
 
     // Names are looked up, not searched for: those of the entries so far and
     // those the host kept.
@@ -262,7 +258,7 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         listed = names.Add(entry->name);
     if (!listed) {
         SetStatus(VX_OUT_OF_MEMORY);
-        return;
+        return handled;
     }
 
     // Memory or a thread that cannot be had leaves the work to this thread.
@@ -286,32 +282,32 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         bool duplicate = false;
         if (!passOver) {
             duplicate = !AddEntryForFile(entries, file, &entry, &names);
-            if (!duplicate && Status() != 0) return;
+            if (!duplicate && Status() != 0) return handled;
         }
         if (directory && !passOver) {
             if (!duplicate) {
                 AddDirectoryEntry(entry, given, source);
-                if (Status() != 0) return;
+                if (Status() != 0) return handled;
             }
-            if (countHandled) ++r.filesHandled;
+            ++handled;
             continue;
         }
         // A name already in the list is passed over, unless its file cannot
         // be read: an entry kept because its file was missing is reported
         // like any unreadable file (and stays when the host skips it).
         if (passOver || (duplicate && SourceReadable(source))) {
-            if (countHandled) ++r.filesHandled;
+            ++handled;
             continue;
         }
 
-        SourceGuard guard;
-        r.source = duplicate ? -1 : OpenSource(source);
-        if (r.source < 0) {
+        EntrySource open(buffers, compressor);
+        open.fd = duplicate ? -1 : OpenSource(source);
+        if (open.fd < 0) {
             SetStatus(VX_FILE_ERROR);
-            if (!e.skipFileProc) return;
+            if (!e.skipFileProc) return handled;
             if (e.skipFileProc.proc(e.skipFileProc.hostWord, source) == 2) {
                 SetStatus(VX_CANCELLED);
-                return;
+                return handled;
             }
             SetStatus(0);
             if (entry) {
@@ -322,17 +318,16 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
         }
         // Sizes are 32-bit fields: a file that cannot be recorded stops the
         // update before any of it is read.
-        const int64_t length = platform::FileLength(r.source);
+        const int64_t length = platform::FileLength(open.fd);
         if (length < 0 || length > kMaxSourceSize - (e.passwordSet ? 12 : 0)) {
             SetStatus(VX_FILE_ERROR);
-            return;
+            return handled;
         }
         uint16_t date = kDefaultDosDate, time = 0;
-        if (GetDosDateTime(r.source, &date, &time) != 0) {
+        if (GetDosDateTime(open.fd, &date, &time) != 0) {
             date = kDefaultDosDate;
             time = 0;
         }
-        r.method = 8;
         if (platform::StoreNameAsUtf8(entry->name)) entry->flags |= kFlagUtf8Name;
 
         if (e.fileNameProc) {
@@ -344,15 +339,16 @@ void AddNamedFiles(ZipFileList* entries, const FileMaskList* masks, FileMaskList
             e.fileNameProc.proc(e.fileNameProc.hostWord, source, text);
         }
 
-        WriteNewEntry(entry, date, time, ahead ? ahead->Take(index) : nullptr);
+        WriteNewEntry(open, entry, date, time, ahead ? ahead->Take(index) : nullptr);
         const uint16_t status = Status();
         entry->commentLength = 0;
         entry->diskNumberStart = 0;
-        entry->internalAttributes = r.textFlag;
+        entry->internalAttributes = open.textFlag;
         SetHostAttributes(entry, source);
-        if (status != 0) return;
-        if (countHandled) ++r.filesHandled;
+        if (status != 0) return handled;
+        ++handled;
     }
+    return handled;
 }
 
 }  // namespace
@@ -539,13 +535,14 @@ void SelectExistingEntries(Rewrite& rewrite, ZipFileList* entries, FileMaskList*
     }
 }
 
-void AddFilesToArchive(ZipFileList* entries, const FileMaskList* masks, FileMaskList* named) {
-    AddNamedFiles(entries, masks, named, nullptr, true);
+uint32_t AddFilesToArchive(const UpdateBuffers& buffers, const RunCompressor& compressor, ZipFileList* entries,
+                           const FileMaskList* masks, FileMaskList* named) {
+    return AddNamedFiles(buffers, compressor, entries, masks, named, nullptr);
 }
 
-void AddFilesToExistingArchive(ZipFileList* entries, const FileMaskList* masks, FileMaskList* named,
-                               const FileMaskList* kept) {
-    AddNamedFiles(entries, masks, named, kept, false);
+void AddFilesToExistingArchive(const UpdateBuffers& buffers, const RunCompressor& compressor, ZipFileList* entries,
+                               const FileMaskList* masks, FileMaskList* named, const FileMaskList* kept) {
+    AddNamedFiles(buffers, compressor, entries, masks, named, kept);
 }
 
 void CompressFileMaskList(const FileMaskList* masks) {
@@ -570,11 +567,11 @@ void CompressFileMaskList(const FileMaskList* masks) {
     if (existing) {
         SelectExistingEntries(rewrite, &lists.entries, &lists.matchAll, masks, &lists.kept);
         if (Status() != 0) return;
-        AddFilesToExistingArchive(&lists.entries, masks, &lists.named, &lists.kept);
+        AddFilesToExistingArchive(buffers, compressor, &lists.entries, masks, &lists.named, &lists.kept);
     } else {
         ReleaseArchiveComment();
         a.end.commentLength = 0;
-        AddFilesToArchive(&lists.entries, masks, &lists.named);
+        AddFilesToArchive(buffers, compressor, &lists.entries, masks, &lists.named);
     }
     if (Status() != 0) return;
 

@@ -15,15 +15,19 @@
 
 namespace vardex {
 
+namespace deflate {
+struct DeflateState;
+}
+
 // Sizes of the update's work buffers.
 constexpr uint32_t kUpdateOutputSize = 8192;
 constexpr uint32_t kUpdateInputSize = 4096;
 
 // --- work buffers and the entries carried over -------------------------
 
-// The input buffer and, when asked, the compressor's output buffer
-// (engine().rewrite), released when the holder goes.  ok() false with
-// status 8 when memory runs out.
+// The input buffer and, when asked, the compressor's output buffer,
+// released when the holder goes.  ok() false with status 8 when memory runs
+// out.
 class UpdateBuffers {
 public:
     explicit UpdateBuffers(bool withOutputBuffer);
@@ -31,23 +35,28 @@ public:
     UpdateBuffers(const UpdateBuffers&) = delete;
     UpdateBuffers& operator=(const UpdateBuffers&) = delete;
     bool ok() const { return ok_; }
+    uint8_t* input() const { return input_; }    // kUpdateInputSize bytes
+    uint8_t* output() const { return output_; }  // kUpdateOutputSize bytes
 
 private:
+    uint8_t* input_ = nullptr;
+    uint8_t* output_ = nullptr;
     bool ok_ = false;
 };
 
-// The compressor of one run, reachable as engine().rewrite.compressor while
-// the holder lives.  ok() false with status 8 when memory runs out.
+// The compressor of one run, released when the holder goes.  ok() false
+// with status 8 when memory runs out.
 class RunCompressor {
 public:
     RunCompressor();
     ~RunCompressor();
     RunCompressor(const RunCompressor&) = delete;
     RunCompressor& operator=(const RunCompressor&) = delete;
-    bool ok() const { return ok_; }
+    bool ok() const { return state_ != nullptr; }
+    deflate::DeflateState& state() const { return *state_; }
 
 private:
-    bool ok_ = false;
+    deflate::DeflateState* state_ = nullptr;
 };
 
 // An entry list and the lists of one run, released when the holder goes.
@@ -70,13 +79,29 @@ void ListArchiveEntries(ZipFileList* entries, FileMaskList* matchAll);
 
 struct AheadResult;
 
-// Writes the entry for the open source (engine().rewrite.source) at the new
-// archive's position: local header, encryption header, data (deflated, or
-// stored when that is not smaller).  Fills the entry's fields.  The method
-// to try is engine().rewrite.method.  `ahead`, when given, is the source
+// A named file open for reading, what its entry is written with and what
+// the compressor made of it.  The file is closed when the holder goes.
+struct EntrySource {
+    EntrySource(const UpdateBuffers& buffers, const RunCompressor& compressor)
+        : input(buffers.input()), output(buffers.output()), compressor(compressor.state()) {}
+    ~EntrySource() { platform::CloseFile(&fd); }
+    EntrySource(const EntrySource&) = delete;
+    EntrySource& operator=(const EntrySource&) = delete;
+
+    int fd = -1;
+    uint8_t* const input;   // source and copy buffer
+    uint8_t* const output;  // the compressor's output buffer
+    deflate::DeflateState& compressor;
+    uint8_t textFlag = 0;  // the compressor's text verdict, for the internal attributes
+};
+
+// Writes the entry for the open source at the new archive's position: local
+// header, encryption header, data (deflated, or stored when that is not
+// smaller).  Fills the entry's fields.  `ahead`, when given, is the source
 // already compressed (update/ahead.h), used when it still fits.  Status 0 or
 // the failure's code.
-void WriteNewEntry(ZipFileEntry* entry, uint16_t date, uint16_t time, const AheadResult* ahead = nullptr);
+void WriteNewEntry(EntrySource& source, ZipFileEntry* entry, uint16_t date, uint16_t time,
+                   const AheadResult* ahead = nullptr);
 // Writes the entry of a directory named for the update (its name ends in a
 // separator): a local header without data.
 void WriteDirectoryEntry(ZipFileEntry* entry, uint16_t date, uint16_t time);
@@ -87,9 +112,10 @@ void WriteDirectoryEntry(ZipFileEntry* entry, uint16_t date, uint16_t time);
 // with arStripPaths, the file-name part.
 void EntryNameFor(const char* givenPath, char* out);
 
-// The new-archive loop (also the self-extractor's): adds every named file.
-// engine().rewrite.filesHandled counts the files it dealt with.
-void AddFilesToArchive(ZipFileList* entries, const FileMaskList* masks, FileMaskList* named);
+// The new-archive loop (also the self-extractor's): adds every named file
+// and gives the number of files it dealt with.
+uint32_t AddFilesToArchive(const UpdateBuffers& buffers, const RunCompressor& compressor, ZipFileList* entries,
+                           const FileMaskList* masks, FileMaskList* named);
 
 // The operations.
 void CompressFileMaskList(const FileMaskList* masks);

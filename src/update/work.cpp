@@ -12,33 +12,22 @@
 namespace vardex {
 
 UpdateBuffers::UpdateBuffers(bool withOutputBuffer) {
-    RewriteState& r = engine().rewrite;
-    r.inputBuffer = static_cast<uint8_t*>(AllocateWork(kUpdateInputSize));
-    if (withOutputBuffer) r.outputBuffer = static_cast<uint8_t*>(AllocateWork(kUpdateOutputSize));
-    ok_ = r.inputBuffer && (!withOutputBuffer || r.outputBuffer);
+    input_ = static_cast<uint8_t*>(AllocateWork(kUpdateInputSize));
+    if (withOutputBuffer) output_ = static_cast<uint8_t*>(AllocateWork(kUpdateOutputSize));
+    ok_ = input_ && (!withOutputBuffer || output_);
     if (!ok_) SetStatus(VX_OUT_OF_MEMORY);
 }
 
 UpdateBuffers::~UpdateBuffers() {
-    RewriteState& r = engine().rewrite;
-    free(r.inputBuffer);
-    free(r.outputBuffer);
-    r.inputBuffer = nullptr;
-    r.outputBuffer = nullptr;
+    free(input_);
+    free(output_);
 }
 
-RunCompressor::RunCompressor() {
-    RewriteState& r = engine().rewrite;
-    r.compressor = NewDeflateState();
-    ok_ = r.compressor != nullptr;
-    if (!ok_) SetStatus(VX_OUT_OF_MEMORY);
+RunCompressor::RunCompressor() : state_(NewDeflateState()) {
+    if (!state_) SetStatus(VX_OUT_OF_MEMORY);
 }
 
-RunCompressor::~RunCompressor() {
-    RewriteState& r = engine().rewrite;
-    FreeDeflateState(r.compressor);
-    r.compressor = nullptr;
-}
+RunCompressor::~RunCompressor() { FreeDeflateState(state_); }
 
 RunLists::~RunLists() {
     ReleaseEntryList(&entries);

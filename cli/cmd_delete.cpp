@@ -97,6 +97,15 @@ int RunDelete(int argc, char** argv) {
     // Suspect names are checked one by one against the library's own
     // selection; an entry that cannot be named alone is kept.
     const std::vector<bool> ambiguous = AmbiguousNames(entries);
+    // The library deletes by pattern: a name that would also select another
+    // entry is refused rather than take that one with it.
+    auto refuse = [&exitStatus](const std::string& name) {
+        fprintf(stderr,
+                "vardex: delete: %s: not deleted (another entry's name differs from it only in case or by "
+                "wildcard characters)\n",
+                Printable(name).c_str());
+        exitStatus = 1;
+    };
     std::vector<std::string> names;
     for (size_t i : selected) {
         const std::string& name = entries[i].name;
@@ -105,11 +114,7 @@ int RunDelete(int argc, char** argv) {
             names.push_back(name);
             continue;
         }
-        fprintf(stderr,
-                "vardex: delete: %s: not deleted (another entry's name differs from it only in case or by "
-                "wildcard characters)\n",
-                Printable(name).c_str());
-        exitStatus = 1;
+        refuse(name);
     }
     uint16_t status = 0;
     if (!names.empty() && LibrarySelection(names, &status).size() != names.size()) {
@@ -120,11 +125,7 @@ int RunDelete(int argc, char** argv) {
                 exact.push_back(name);
                 continue;
             }
-            fprintf(stderr,
-                    "vardex: delete: %s: not deleted (another entry's name differs from it only in case or by "
-                    "wildcard characters)\n",
-                    Printable(name).c_str());
-            exitStatus = 1;
+            refuse(name);
         }
         names = exact;
     }

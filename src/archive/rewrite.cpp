@@ -350,7 +350,7 @@ void Rewrite::Commit() {
     // the name still leads to the file written here (nothing replaced it).
     platform::FileIdentity named{};
     if (!Flush() || !platform::FileSync(newFile_) || !platform::PathIdentity(temporary_, &named) ||
-        !(named == newId_) || !platform::FileRename(temporary_, target_)) {
+        !(named == newId_) || !platform::FileReplaceHeld(temporary_, target_, &a.handle)) {
         const uint16_t status = Status() == VX_SHORT_WRITE ? VX_SHORT_WRITE : VX_FILE_ERROR;
         RollBack();
         SetStatus(status);
@@ -359,7 +359,7 @@ void Rewrite::Commit() {
     platform::SyncDirectoryOf(target_);
     committed_ = true;
     // The file just written is the archive now; closing the old one releases
-    // the lock.
+    // the lock (where the move needed it closed, it is already).
     platform::CloseFile(&a.handle);
     a.handle = newFile_;
     newFile_ = -1;

@@ -142,6 +142,9 @@ bool FileRename(const char* from, const char* to) {
     return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
+// rename takes the name from a file held open: the descriptor stays.
+bool FileReplaceHeld(const char* from, const char* to, int* /*heldTo*/) { return FileRename(from, to); }
+
 bool FileRemove(const char* path) { return ::unlink(NativePath(path).c_str()) == 0; }
 
 bool MakeDirectory(const char* path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }

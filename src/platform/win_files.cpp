@@ -155,6 +155,22 @@ bool FileRename(const char* from, const char* to) {
     return RenameReplacingOpenFile(wideFrom, wideTo);
 }
 
+bool FileReplaceHeld(const char* from, const char* to, int* heldTo) {
+    const std::wstring wideFrom = win::WidePath(from), wideTo = win::WidePath(to);
+    // Where the system can, the name is taken while the old file stays held
+    // (and locked) to the last moment.
+    if (RenameReplacingOpenFile(wideFrom, wideTo)) return true;
+    // Otherwise the old file is let go first: Windows does not replace a
+    // file that is open.  The move itself is one step on the volume, so the
+    // name leads to the old file or to the new one, never to neither; when
+    // it fails, the old file is as it was.
+    if (heldTo && *heldTo >= 0) {
+        ::_close(*heldTo);
+        *heldTo = -1;
+    }
+    return ::MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 bool FileRemove(const char* path) { return ::_wunlink(win::WidePath(path).c_str()) == 0; }
 
 bool MakeDirectory(const char* path) { return ::_wmkdir(win::WidePath(path).c_str()) == 0; }

@@ -3,10 +3,9 @@
 // A mask is split like a path: directory (drive in front), file name and
 // extension.  A name matches when the directories agree and the name and
 // extension parts match position by position, where '?' stands for one
-// character and a leading '*' for the whole part.  Working names are UTF-8,
-// so "one character" and "position" count characters, not bytes: a '?'
-// stands for an 'ä' exactly as it did for the single byte of the old code
-// pages.
+// character and a leading '*' for the whole part.  "One character" and
+// "position" count characters of the working form, not bytes: a '?' stands
+// for an 'ä' whether it takes one byte or two.
 #include "api/masks.h"
 
 #include <cstdlib>
@@ -21,15 +20,7 @@ namespace vardex {
 
 namespace {
 
-// Length of the character at p (at most `avail` bytes): a whole UTF-8
-// sequence, or 1 for a byte that does not start a complete one.
-size_t CharLength(const char* p, size_t avail) {
-    const size_t n = platform::Utf8SequenceLength(static_cast<uint8_t>(p[0]));
-    if (n > avail) return 1;
-    for (size_t i = 1; i < n; ++i)
-        if ((static_cast<uint8_t>(p[i]) & 0xC0) != 0x80) return 1;
-    return n;
-}
+using platform::CharLength;
 
 size_t CharCount(const char* text) {
     size_t count = 0;
@@ -76,7 +67,7 @@ void SplitUpper(const char* text, Parts* parts) {
 // A field of a node that the host might not have terminated: at most its
 // 256 bytes are read.
 void CopyField(const char* field, size_t size, char* out) {
-    const size_t len = Utf8CutLength(field, strnlen(field, size), kMaxText);
+    const size_t len = platform::TextCutLength(field, strnlen(field, size), kMaxText);
     memcpy(out, field, len);
     out[len] = '\0';
 }
@@ -84,21 +75,11 @@ void CopyField(const char* field, size_t size, char* out) {
 }  // namespace
 
 void UpperCase(const char* text, char* out) {
-    const size_t len = text ? Utf8CutLength(text, strnlen(text, kMaxText + 1), kMaxText) : 0;
-    size_t i = 0;
-    while (i < len) {
-        const uint8_t b = static_cast<uint8_t>(text[i]);
-        const size_t n = CharLength(text + i, len - i);
-        if (n == 1) {
-            out[i] = (b >= 'a' && b <= 'z') ? static_cast<char>(b - 'a' + 'A') : static_cast<char>(b);
-        } else {
-            memcpy(out + i, text + i, n);
-            // U+00E4 and U+00F6 (the old code page's 0xE4 and 0xF6) become
-            // U+00C4 and U+00D6; U+00FC (0xDC's lower case) stays.
-            const uint8_t second = static_cast<uint8_t>(text[i + 1]);
-            if (n == 2 && b == 0xC3 && (second == 0xA4 || second == 0xB6))
-                out[i + 1] = static_cast<char>(second - 0x20);
-        }
+    const size_t len = text ? platform::TextCutLength(text, strnlen(text, kMaxText + 1), kMaxText) : 0;
+    if (len) memcpy(out, text, len);
+    for (size_t i = 0; i < len;) {
+        const size_t n = CharLength(out + i, len - i);
+        platform::UpperCaseCharacter(out + i, n);
         i += n;
     }
     out[len] = '\0';

@@ -19,7 +19,7 @@ namespace {
 // character boundary.
 size_t WorkingLength(const char* text) {
     if (!text) return 0;
-    return Utf8CutLength(text, strnlen(text, kMaxText + 1), kMaxText);
+    return platform::TextCutLength(text, strnlen(text, kMaxText + 1), kMaxText);
 }
 
 int g_allocationBudget = -1;  // test hook; negative = no limit
@@ -222,10 +222,7 @@ void NameFromStored(const uint8_t* bytes, size_t length, uint16_t flags, char* o
 }
 
 size_t NameToStored(const char* name, uint16_t flags, char* out) {
-    if (flags & kFlagUtf8Name) {
-        const size_t len = name ? strnlen(name, kMaxText + 1) : 0;
-        return platform::Utf8Copy(reinterpret_cast<const uint8_t*>(name), len, out, kTextField);
-    }
+    if (flags & kFlagUtf8Name) return platform::CharToUtf8(name, out, kTextField);
     return platform::CharToOem(name, out, kTextField);
 }
 
@@ -244,8 +241,8 @@ uint32_t GetAttributes(const char* path, uint32_t* attributes) {
 
 uint32_t GetDosDateTime(int fd, uint16_t* date, uint16_t* time) {
     FILETIME written, local;
-    if (!platform::GetFileTime(fd, nullptr, nullptr, &written) ||
-        !platform::FileTimeToLocalFileTime(&written, &local) || !platform::FileTimeToDosDateTime(&local, date, time))
+    if (!platform::FileLastWriteTime(fd, &written) || !platform::FileTimeToLocalFileTime(&written, &local) ||
+        !platform::FileTimeToDosDateTime(&local, date, time))
         return platform::GetLastError();
     return 0;
 }
@@ -281,7 +278,7 @@ void FindDataFromEntry(const ZipFileEntry& entry, WIN32_FIND_DATAA* out) {
     out->nFileSizeLow = entry.uncompressedSize;
     // The entry's name field is 256 bytes; never read past it even when it
     // lacks a terminator.
-    const size_t len = Utf8CutLength(entry.name, strnlen(entry.name, sizeof entry.name), sizeof out->cFileName - 1);
+    const size_t len = platform::TextCutLength(entry.name, strnlen(entry.name, sizeof entry.name), sizeof out->cFileName - 1);
     memcpy(out->cFileName, entry.name, len);
     out->cFileName[len] = '\0';
 }

@@ -76,6 +76,10 @@ PathResult MakeOutputPath(const char* storedName, OutputTarget* target) {
     }
 
     if (!MakeSafeName(name)) return PathResult::Skip;
+    // The name the file is really made under, as the host is shown it.
+    char systemName[kPathField];
+    if (!platform::OutputNameForSystem(name, systemName, sizeof systemName)) return PathResult::TooLong;
+    CopyText(name, kPathField, systemName);
 
     const size_t dirLen = strlen(e.outputPath);
     const size_t nameLen = strlen(name);
@@ -208,7 +212,7 @@ struct OutputFile {
         FILETIME local, utc;
         if (platform::DosDateTimeToFileTime(entry.date, entry.time, &local) &&
             platform::LocalFileTimeToFileTime(&local, &utc))
-            platform::SetFileTime(handle, nullptr, nullptr, &utc);
+            platform::FileSetLastWriteTime(handle, &utc);
         platform::SetFileAttributesOf(handle, entry.externalAttributes);
         RestoreUnixMode(entry, handle);
         keep = true;

@@ -65,6 +65,13 @@ bool FileTruncate(int fd, int64_t length);
 // Flushes the file's data to the device.
 bool FileSync(int fd);
 bool FileRename(const char* from, const char* to);
+// Puts the file at `from` in place of the one at `to`, which the caller holds
+// open through *heldTo (-1: not held).  Either name always leads to a whole
+// file: the old one until the move, the new one after it.  Where a file that
+// is held open cannot lose its name (Windows), *heldTo is closed first and
+// set to -1; otherwise it is left as it is.  The moved file's own
+// descriptors stay valid.
+bool FileReplaceHeld(const char* from, const char* to, int* heldTo);
 bool FileRemove(const char* path);
 bool MakeDirectory(const char* path);
 // The C runtime's access test: true when the path exists (file or directory).
@@ -88,6 +95,12 @@ enum class OutputFailure {
 // `base` (empty: the current directory).  With `create`, missing levels are
 // made, those of the base included.  Returns a directory descriptor or -1.
 int OpenOutputDirectory(const char* base, const char* relativeDir, bool create, OutputFailure* why);
+// The name (engine separators, below the output directory) under which an
+// entry's file is made: on Windows a level named like a device ("CON",
+// "nul.txt", "COM1.log") or holding ':' (a stream of another file) gets a
+// '_' in front and its ':' made '_'; elsewhere the name as it is.  False
+// when the result does not fit outCap.
+bool OutputNameForSystem(const char* name, char* out, size_t outCap);
 // Whether the entry `leaf` in the directory exists, without following a link
 // (a dangling link exists).  Fills the record as FindFirstFileA does.
 bool FindOutputFile(int dirFd, const char* leaf, WIN32_FIND_DATAA* data);
@@ -180,9 +193,22 @@ size_t CharToOem(const char* in, char* out, size_t outCap);
 // UTF-8 bytes (names of entries with general-purpose bit 11) copied to the
 // output, cut at a character boundary.
 size_t Utf8Copy(const uint8_t* in, size_t inLen, char* out, size_t outCap);
+// Working form -> UTF-8 (the name of an entry stored with flag bit 11).
+size_t CharToUtf8(const char* in, char* out, size_t outCap);
 // Length in bytes of the UTF-8 sequence that starts with byte b (1 for a
 // stray continuation or invalid lead byte).
 size_t Utf8SequenceLength(uint8_t b);
+// The working form's characters, as names are cut, counted and compared:
+// the length in bytes of the character at p (of which `avail` bytes are
+// there; 1 for a byte that starts no whole character) ...
+size_t CharLength(const char* p, size_t avail);
+// ... the largest length <= limit at which text can be cut between two
+// characters ...
+size_t TextCutLength(const char* text, size_t len, size_t limit);
+// ... and the character at p (n bytes) upper-cased in place as names are
+// compared regardless of case: the ASCII letters, and a and o with
+// diaeresis (u with diaeresis stays as it is).
+void UpperCaseCharacter(char* p, size_t n);
 // True when the bytes are well-formed UTF-8 throughout (no zero byte).
 bool IsUtf8(const uint8_t* in, size_t inLen);
 // Whether a new entry of this working name is stored as UTF-8 with flag bit
@@ -237,6 +263,10 @@ Handle CreateFileA(const char* path, uint32_t access, uint32_t share, uint32_t d
 bool CloseHandle(Handle h);
 bool GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
 bool SetFileTime(Handle h, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
+// The last write time of the file a descriptor holds (a descriptor is not a
+// Handle: on Windows the two are different things).
+bool FileLastWriteTime(int fd, FILETIME* lastWrite);
+bool FileSetLastWriteTime(int fd, const FILETIME* lastWrite);
 bool FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
 bool LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
 // Fails (false) for times before 1980 or after 2107; odd seconds round down.

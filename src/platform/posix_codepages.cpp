@@ -140,6 +140,44 @@ size_t Utf8Copy(const uint8_t* in, size_t inLen, char* out, size_t outCap) {
     return len;
 }
 
+// Any byte but '/' and NUL makes a plain file name here.
+bool OutputNameForSystem(const char* name, char* out, size_t outCap) {
+    const size_t len = strlen(name);
+    if (len >= outCap) return false;
+    memcpy(out, name, len + 1);
+    return true;
+}
+
+size_t CharToUtf8(const char* in, char* out, size_t outCap) {
+    const char* text = in ? in : "";
+    return Utf8Copy(reinterpret_cast<const uint8_t*>(text), strlen(text), out, outCap);
+}
+
+size_t CharLength(const char* p, size_t avail) {
+    const size_t n = Utf8SequenceLength(static_cast<uint8_t>(p[0]));
+    if (n > avail) return 1;
+    for (size_t i = 1; i < n; ++i)
+        if ((static_cast<uint8_t>(p[i]) & 0xC0) != 0x80) return 1;
+    return n;
+}
+
+size_t TextCutLength(const char* text, size_t len, size_t limit) {
+    if (len <= limit) return len;
+    size_t cut = limit;
+    // Back up over continuation bytes so the cut lands before a lead byte.
+    while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) --cut;
+    return cut;
+}
+
+void UpperCaseCharacter(char* p, size_t n) {
+    const uint8_t b = static_cast<uint8_t>(p[0]);
+    if (n == 1 && b >= 'a' && b <= 'z') p[0] = static_cast<char>(b - 'a' + 'A');
+    // U+00E4 and U+00F6 (the old code page's 0xE4 and 0xF6) become U+00C4
+    // and U+00D6; U+00FC (0xDC's lower case) stays.
+    const uint8_t second = n == 2 ? static_cast<uint8_t>(p[1]) : 0;
+    if (n == 2 && b == 0xC3 && (second == 0xA4 || second == 0xB6)) p[1] = static_cast<char>(second - 0x20);
+}
+
 bool IsUtf8(const uint8_t* in, size_t inLen) {
     for (size_t i = 0; i < inLen;) {
         uint32_t cp = 0;

@@ -123,6 +123,16 @@ bool GetFileTime(Handle h, FILETIME* creation, FILETIME* lastAccess, FILETIME* l
     return true;
 }
 
+bool FileLastWriteTime(int fd, FILETIME* lastWrite) {
+    if (!lastWrite) return Fail(posix::kErrorInvalidParameter);
+    return GetFileTime(static_cast<Handle>(fd), nullptr, nullptr, lastWrite);
+}
+
+bool FileSetLastWriteTime(int fd, const FILETIME* lastWrite) {
+    if (!lastWrite) return Fail(posix::kErrorInvalidParameter);
+    return SetFileTime(static_cast<Handle>(fd), nullptr, nullptr, lastWrite);
+}
+
 bool SetFileTime(Handle h, const FILETIME* /*creation*/, const FILETIME* lastAccess, const FILETIME* lastWrite) {
     if (h < 0) return Fail(posix::kErrorInvalidHandle);
     // The creation time cannot be set on POSIX; it is accepted and left alone.

@@ -254,4 +254,20 @@ size_t SafeComponent(const char* name, size_t len, char* out) {
     return len + 1;
 }
 
+bool OutputNameForSystem(const char* name, char* out, size_t outCap) {
+    const size_t len = strlen(name);
+    size_t used = 0;
+    for (size_t i = 0; i <= len;) {
+        size_t end = i;
+        while (end < len && name[end] != '\\' && name[end] != '/') end += CharLength(name + end, len - end);
+        // The component, perhaps one '_' longer, its separator and the end.
+        if (used + (end - i) + 3 > outCap) return false;
+        used += SafeComponent(name + i, end - i, out + used);
+        if (end < len) out[used++] = '\\';
+        i = end + 1;
+    }
+    out[used] = '\0';
+    return true;
+}
+
 }  // namespace vardex::platform

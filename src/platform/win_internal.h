@@ -9,16 +9,8 @@ namespace vardex::platform {
 
 // Code-page helpers of the Windows layer.  The working form is the ANSI code
 // page, where a character may take two bytes (DBCS).
-// Length in bytes of the character at p, of which `avail` bytes are there.
-size_t CharLength(const char* p, size_t avail);
-// Largest length <= limit at which text can be cut without splitting a character.
-size_t TextCutLength(const char* text, size_t len, size_t limit);
 // UTF-8 bytes -> working form; characters the code page lacks become '?'.
 size_t Utf8ToChar(const uint8_t* in, size_t inLen, char* out, size_t outCap);
-// Working form -> UTF-8.
-size_t CharToUtf8(const char* in, char* out, size_t outCap);
-// Upper-cases the character at p (n bytes) the way names are compared.
-void UpperCaseCharacter(char* p, size_t n);
 // One output path component in a form created as a plain file (a device
 // name or a ':' gets a '_'); writes at most len + 1 bytes, returns the length.
 size_t SafeComponent(const char* name, size_t len, char* out);

@@ -410,28 +410,10 @@ bool IsUtf8(const uint8_t* in, size_t inLen) {
                                static_cast<int>(inLen), nullptr, 0) > 0;
 }
 
+// Characters the ANSI code page lacks show as '?', while the file keeps its
+// true name on disk (see Utf8ToChar).
 size_t Utf8Copy(const uint8_t* in, size_t inLen, char* out, size_t outCap) {
-    if (outCap == 0) return 0;
-    out[0] = 0;
-    size_t len = 0;
-    while (len < inLen && in[len]) ++len;
-    if (len == 0) return 0;
-    const int wideLen = MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(in), static_cast<int>(len),
-                                            nullptr, 0);
-    if (wideLen <= 0) return 0;
-    std::wstring wide(static_cast<size_t>(wideLen), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(in), static_cast<int>(len), wide.data(), wideLen);
-    const std::string narrow = win::Narrow(wide.c_str());
-    // Cut at a character boundary of the ANSI code page.
-    size_t n = 0;
-    while (n < narrow.size()) {
-        const size_t step = IsDBCSLeadByte(static_cast<BYTE>(narrow[n])) ? 2 : 1;
-        if (n + step > outCap - 1 || n + step > narrow.size()) break;
-        n += step;
-    }
-    memcpy(out, narrow.data(), n);
-    out[n] = 0;
-    return n;
+    return Utf8ToChar(in, inLen, out, outCap);
 }
 
 bool StoreNameAsUtf8(const char* /*name*/) { return false; }

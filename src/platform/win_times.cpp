@@ -60,6 +60,13 @@ bool FileLastWriteTime(int fd, FILETIME* lastWrite) {
     return ::GetFileTime(reinterpret_cast<HANDLE>(os), nullptr, nullptr, lastWrite) != FALSE;
 }
 
+bool FileSetLastWriteTime(int fd, const FILETIME* lastWrite) {
+    if (!lastWrite) return Fail(ERROR_INVALID_PARAMETER);
+    const intptr_t os = fd >= 0 ? ::_get_osfhandle(fd) : -1;
+    if (os == -1) return Fail(ERROR_INVALID_HANDLE);
+    return ::SetFileTime(reinterpret_cast<HANDLE>(os), nullptr, nullptr, lastWrite) != FALSE;
+}
+
 bool FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
     if (!utc || !local) return Fail(ERROR_INVALID_PARAMETER);
     SYSTEMTIME universal, wall;

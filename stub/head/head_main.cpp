@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <chrono>
+#include <ctime>
 #include "archive/records.h"
 #include "common/crc32.h"
 #include "head_terminal.h"
@@ -78,9 +78,15 @@ std::string Reassemble(const std::string& first, std::string* error) {
         *error = "no temporary directory";
         return "";
     }
-    std::string joined = plat::NativePath(tmp) + "vardex-sfx-" +
-                         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".zip";
-    plat::ScopedFile out(plat::FileOpen(joined.c_str(), plat::OpenMode::Create));
+    // A new file of its own in a shared directory: never one that is already
+    // there, nor one reached through a link someone planted under the name.
+    std::string joined;
+    plat::ScopedFile out(-1);
+    const unsigned long long stamp = static_cast<unsigned long long>(time(nullptr));
+    for (unsigned attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
+        joined = plat::NativePath(tmp) + "vardex-sfx-" + std::to_string(stamp) + "-" + std::to_string(attempt) + ".zip";
+        out.fd = plat::FileCreateNew(joined.c_str());
+    }
     if (out.fd < 0) {
         *error = "cannot create " + joined;
         return "";

@@ -14,7 +14,7 @@ mkdir -p "$out"
 out="$(cd "$out" && pwd)"
 jobs="${JOBS:-2}"
 
-bash "$here/scripts/deps-windows.sh"
+[ "${VARDEX_WINDOWS_DEPS_DONE:-0}" = 1 ] || bash "$here/scripts/deps-windows.sh"
 
 # GoogleTest from Debian's sources, cross-built once.
 gtest="$out/gtest-x86_64"

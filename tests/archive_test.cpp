@@ -575,6 +575,7 @@ TEST_F(Archive, CommentsAndExtraFieldsAreKeptOnlyWhenAsked) {
 }
 
 TEST_F(Archive, Utf8FlagDecidesHowNamesAreRead) {
+    VXTEST_NEEDS_POSIX("UTF-8 as the working form");
     Layout l;
     l.entries = {{"caf\x82.txt", "x", "", "", 0}, {"caf\xc3\xa9.txt", "y", "", "", vardex::kFlagUtf8Name}};
     ASSERT_EQ(OpenAndList(BuildArchive(l)), 0);
@@ -622,8 +623,8 @@ void Patch16(Bytes& b, size_t at, uint16_t v) {
 }
 
 TEST_F(Archive, DamagedDirectoriesStopWithAStatusAndNoGarbage) {
-    Layout far = ThreeEntries();
-    far.offsetOverride = 0xFFFFFF00;
+    Layout distant = ThreeEntries();
+    distant.offsetOverride = 0xFFFFFF00;
     Layout atLocal = ThreeEntries();
     atLocal.offsetOverride = 0;
     Bytes longName = BuildArchive(ThreeEntries());
@@ -657,7 +658,7 @@ TEST_F(Archive, DamagedDirectoriesStopWithAStatusAndNoGarbage) {
         uint16_t status;
         std::vector<std::string> names;  // the nodes kept
     } cases[] = {
-        {"directory offset far behind the end", BuildArchive(far), VX_BAD_DATA, {}},
+        {"directory offset far behind the end", BuildArchive(distant), VX_BAD_DATA, {}},
         {"directory offset at a local header", BuildArchive(atLocal), VX_BAD_DATA, {}},
         {"name runs past the end", longName, VX_BAD_DATA, {"one.txt", "dir/two.txt"}},
         {"extra field runs past the end", longExtra, VX_BAD_DATA, {"one.txt", "dir/two.txt"}},

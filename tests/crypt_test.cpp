@@ -17,6 +17,7 @@
 #include "crypt/password.h"
 #include "extract/extract.h"
 #include "extract/streams.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 using vardex::engine;
@@ -104,7 +105,7 @@ protected:
     void Prepare(const Bytes& data, uint32_t crc, uint16_t flags = vardex::kFlagEncrypted, uint16_t time = 0) {
         vxtest::WriteFile(dir_ / "data", data);
         auto& s = engine().stream;
-        s.in.handle = open((dir_ / "data").c_str(), O_RDONLY);
+        s.in.handle = vardex::platform::FileOpen(vxtest::EnginePath(dir_ / "data").c_str(), vardex::platform::OpenMode::ReadOnly);
         s.in.buffer = static_cast<uint8_t*>(malloc(kRefill));
         s.in.capacity = kRefill;
         vardex::CentralFields f{};

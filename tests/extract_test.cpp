@@ -141,7 +141,7 @@ protected:
     void SetUp() override {
         vxtest::ResetEngine();
         g_seen = Seen{};
-        vxtest::Run("chmod -R u+w '" + dir_.path() + "'; rm -rf '" + Out() + "'");
+        vxtest::RemoveTree(Out());
         mkdir(Out().c_str(), 0755);
     }
     void TearDown() override {
@@ -197,7 +197,11 @@ TEST_F(ExtractDriver, OutputPathsStayInsideTheOutputDirectory) {
         {"a/../../b.txt", true, "", "a\\b.txt"},
         {"a/./b//c.txt", true, "", "a\\b\\c.txt"},
         {"..\\..\\up.txt", true, "", "up.txt"},
+#ifdef _WIN32
+        {"d/C:evil.txt", true, "", "d\\_C_evil.txt"},  // never a stream of a file "C"
+#else
         {"d/C:evil.txt", true, "", "d\\C:evil.txt"},  // as the update stores it: a colon is no drive here
+#endif
         {".gitignore", true, "", ".gitignore"},
         {"sub/.env", false, "", ".env"},
         {"sub/", true, "", ""},
@@ -527,6 +531,7 @@ TEST_F(ExtractDriver, FileGetsTheEntryTimeAndAttributes) {
     EXPECT_EQ(t.tm_sec, 2);
 }
 
+#ifndef _WIN32  // symbolic links: the tests make none on Windows
 // Everything under a directory as lstat sees it: type, mode, time, size and
 // content or link target.  Two equal snapshots mean nothing was created,
 // changed, re-dated or re-moded there.
@@ -604,6 +609,8 @@ TEST_F(ExtractDriver, LinksInTheOutputDirectoryAreNeverFollowed) {
     }
 }
 
+#endif
+
 TEST_F(ExtractDriver, AFileWithOtherNamesIsReplacedNotWrittenThrough) {
     const std::string outside = dir_ / "outside";
     mkdir(outside.c_str(), 0755);
@@ -634,7 +641,8 @@ TEST_F(ExtractDriver, TheOpenArchiveIsNeverAnOutputFile) {
         EXPECT_EQ(Extract(), VX_CANNOT_CREATE_OUTPUT);
         DoneZipFile();
         EXPECT_EQ(vxtest::ReadFile(dir_ / "t.zip"), archive);
-        vxtest::Run("rm -f '" + (dir_ / "again.zip") + "' '" + (dir_ / "first.txt") + "'");
+        std::filesystem::remove(dir_ / "again.zip");
+        std::filesystem::remove(dir_ / "first.txt");
     }
 }
 

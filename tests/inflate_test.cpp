@@ -16,6 +16,7 @@
 #include "extract/decode.h"
 #include "extract/inflate.h"
 #include "extract/streams.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 using vardex::engine;
@@ -146,7 +147,7 @@ protected:
     int Run(const Bytes& compressed, Bytes* out, uint32_t uncompressedSize = 0xFFFFFFFFu, bool fast = true,
             uint32_t refill = vardex::kSourceBufferSize) {
         auto& s = engine().stream;
-        s.out.handle = open((dir_ / "out").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        s.out.handle = vardex::platform::FileOpen(vxtest::EnginePath(dir_ / "out").c_str(), vardex::platform::OpenMode::Create);
         Bytes buffer(refill);
         vardex::CentralFields fields{};
         fields.method = 8;

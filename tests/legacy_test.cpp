@@ -778,6 +778,7 @@ TEST(LegacyArchives, DamagedDataEndsAsCrcMismatchAndTheNextEntryIsNotTouched) {
 }
 
 TEST(LegacyArchives, CommandLineExtractsEveryFixture) {
+    VXTEST_NEEDS_POSIX("a POSIX shell and setsid");
     const std::string dir = FixturesDir() + "/legacy/";
     ASSERT_TRUE(FileExists(dir)) << "legacy fixtures missing: " << dir;
     const std::string vardex = "setsid '" + BinaryDir() + "/vardex' extract ";

@@ -43,6 +43,7 @@ using vxtest::ZoneGuard;
 // --- code pages -----------------------------------------------------------
 
 TEST(CodePages, EveryCp437ByteMatchesPythonsCodecBothWays) {
+    VXTEST_NEEDS_POSIX("UTF-8 as the working form");
     std::string expected;
     ASSERT_EQ(vxtest::Run(vxtest::Python() + " -c \"import sys; sys.stdout.write(''.join(bytes([b]).decode('cp437')"
                           ".encode('utf-8').hex() + chr(10) for b in range(1, 256)))\"",
@@ -67,12 +68,14 @@ TEST(CodePages, EveryCp437ByteMatchesPythonsCodecBothWays) {
 }
 
 TEST(CodePages, CharactersWithoutCp437FormBecomeQuestionMarks) {
+    VXTEST_NEEDS_POSIX("UTF-8 as the working form");
     char out[32];
     EXPECT_EQ(pf::CharToOem("a\xE2\x82\xAC" "b\xE6\x97\xA5\xF0\x9F\x98\x80", out, sizeof out), 5u);  // a€b日😀
     EXPECT_STREQ(out, "a?b??");
 }
 
 TEST(CodePages, MalformedUtf8IsOneQuestionMarkPerByteAndNeverOverRead) {
+    VXTEST_NEEDS_POSIX("UTF-8 as the working form");
     struct Case {
         std::string in;
         const char* oem;   // CharToOem
@@ -103,6 +106,7 @@ TEST(CodePages, MalformedUtf8IsOneQuestionMarkPerByteAndNeverOverRead) {
 }
 
 TEST(CodePages, OutputsStopAtCapacityOnACharacterBoundary) {
+    VXTEST_NEEDS_POSIX("UTF-8 as the working form");
     // 0x80 is Ç (two UTF-8 bytes), 0xB0 is ░ (three).
     const std::vector<uint8_t> twoByte(300, 0x80), threeByte(300, 0xB0);
     for (size_t cap : {1u, 2u, 3u, 4u, 7u, 256u}) {
@@ -135,6 +139,7 @@ TEST(CodePages, OutputsStopAtCapacityOnACharacterBoundary) {
 }
 
 TEST(CodePages, ConversionStopsAtAZeroByteInsideTheInput) {
+    VXTEST_NEEDS_POSIX("UTF-8 as the working form");
     const uint8_t in[] = {'a', 0, 'b'};
     char out[8];
     EXPECT_EQ(pf::OemToChar(in, sizeof in, out, sizeof out), 1u);
@@ -252,6 +257,7 @@ TEST(Times, SetFileTimeChangesOnlyTheTimesGiven) {
 // --- attributes -------------------------------------------------------------
 
 TEST(Attributes, ReadOnlyMapsToTheWritePermissionsBothWays) {
+    VXTEST_NEEDS_POSIX("Unix permission bits");
     vxtest::TempDir dir;
     const std::string path = dir / "f.txt";
     vxtest::WriteFile(path, "x");
@@ -315,6 +321,7 @@ TEST(FindFirst, FillsTheRecordOfOneFile) {
 // --- modules and the temporary directory -----------------------------------
 
 TEST(Modules, LoadResolveAndNameAModule) {
+    VXTEST_NEEDS_POSIX("libz.so.1 and POSIX module paths");
     pf::Module m = pf::LoadLibraryA("libz.so.1");
     ASSERT_NE(m, nullptr);
     EXPECT_NE(pf::GetProcAddress(m, "crc32"), nullptr);
@@ -335,6 +342,7 @@ TEST(Modules, LoadResolveAndNameAModule) {
 }
 
 TEST(Modules, TempPathEndsInABackslashAndFailsWhenItDoesNotFit) {
+    VXTEST_NEEDS_POSIX("TMPDIR as the temporary directory");
     const char* old = getenv("TMPDIR");
     const std::string saved = old ? old : "";
     setenv("TMPDIR", "/var/tmp/vx", 1);

@@ -3,6 +3,8 @@
 // with Python's zipfile.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -67,6 +69,7 @@ struct Answers {
 class UpdateTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        VXTEST_NEEDS_POSIX("Python's zipfile to make and judge the archives");
         Answers::Reset();
         ResetEngine();
         MakePythonArchive(archive);
@@ -191,7 +194,7 @@ TEST_F(UpdateTest, UnreadableSourceIsSkippedOrStopsAsTheCallbacksSay) {
     }
     // A directory named for the update becomes an entry of its own.
     WriteFile(archive, original);
-    ASSERT_EQ(system(("mkdir -p " + tmp / "sub").c_str()), 0);
+    std::filesystem::create_directories(tmp / "sub");
     EXPECT_EQ(Update({"sub"}, false), 0);
     EXPECT_EQ(PyNames(archive), Lines({"a.txt", "b.txt", "c.txt", "sub/"}));
 }
@@ -246,7 +249,7 @@ TEST_F(UpdateTest, NewArchiveThatCannotBeFlushedNeverTakesTheArchivesPlace) {
 TEST_F(UpdateTest, ArchiveWhoseTemporaryFileCannotBeMadeIsNotTouched) {
     // A non-empty directory under the temporary name: it can be neither
     // removed nor created as a file.
-    ASSERT_EQ(system(("mkdir -p " + tmp / "py.!!!/x").c_str()), 0);
+    std::filesystem::create_directories(tmp / "py.!!!/x");
     EXPECT_EQ(Update({"d.txt"}, false), 5);
     EXPECT_EQ(ReadFile(archive), original);
 }
@@ -259,7 +262,9 @@ TEST_F(UpdateTest, SourceThatShrinksWhileReadGivesFileError) {
     InitZipFile(EnginePath(archive).c_str());
     SetInputPath(EnginePath(tmp.path()).c_str());
     SetSetProgressProc(0, [](uint32_t, int32_t) -> int32_t {
-        if (truncate(victim.c_str(), 1000) != 0) return 0;
+        std::error_code failed;
+        std::filesystem::resize_file(victim, 1000, failed);
+        if (failed) return 0;
         return 1;
     });
     Masks masks{"big.bin"};
@@ -271,7 +276,8 @@ TEST_F(UpdateTest, SourceThatShrinksWhileReadGivesFileError) {
 
 TEST_F(UpdateTest, SourceOf4GiBStopsBeforeAnyDataIsRead) {
     const std::string huge = tmp / "huge.bin";
-    ASSERT_EQ(system(("truncate -s 4G " + huge).c_str()), 0);
+    WriteFile(huge, std::string());
+    std::filesystem::resize_file(huge, uint64_t{4} << 30);
     static int progressCalls;
     progressCalls = 0;
     ResetEngine();
@@ -354,7 +360,7 @@ TEST(UpdateNewArchive, SecondUpdateWithoutReopeningKeepsTheFirstEntries) {
 TEST(UpdateNewArchive, StripPathsStoresTheFileNameButReportsTheFullName) {
     ResetEngine();
     TempDir tmp;
-    ASSERT_EQ(system(("mkdir -p " + tmp / "x/y").c_str()), 0);
+    std::filesystem::create_directories(tmp / "x/y");
     WriteFile(tmp / "x/y/deep.txt", TextBytes(100, 1));
     const std::string archive = tmp / "s.zip";
     CreateZipFile(EnginePath(archive).c_str());
@@ -541,7 +547,7 @@ TEST(UpdateRoundTrip, OwnExtractionReadsWhatTheUpdateWrote) {
         }
         const std::string archive = tmp / "rt.zip";
         ASSERT_EQ(CreateArchive(archive, tmp.path(), names, password), 0);
-        ASSERT_EQ(system(("mkdir -p " + tmp / "out").c_str()), 0);
+        std::filesystem::create_directories(tmp / "out");
         ResetEngine();
         InitZipFile(EnginePath(archive).c_str());
         SetOutputPath(EnginePath(tmp / "out").c_str());

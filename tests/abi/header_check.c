@@ -3,6 +3,10 @@
  * against. */
 #include <stddef.h>
 
+#ifdef _WIN32
+/* The header itself leaves WIN32_FIND_DATAA to <windows.h> there. */
+#include <windows.h>
+#endif
 #include "vardex32.h"
 
 #define PTR sizeof(void*)

@@ -4,12 +4,19 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <sys/utime.h>
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -20,6 +27,27 @@
 
 namespace vxtest {
 
+#ifdef _WIN32
+TempDir::TempDir() {
+    // A fresh name under the temporary directory, made with _mkdir, which
+    // fails when the name is taken.
+    char base[MAX_PATH];
+    if (!GetTempPathA(sizeof base, base)) throw std::runtime_error("GetTempPathA failed");
+    std::mt19937 rng(static_cast<uint32_t>(GetCurrentProcessId() ^ GetTickCount()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = std::string(base) + "vardex-test-" + std::to_string(rng() % 1000000000u);
+        for (char& c : candidate)
+            if (c == '\\') c = '/';
+        if (_mkdir(candidate.c_str()) == 0) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary directory");
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+#else
 TempDir::TempDir() {
     const char* base = getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vardex-test-XXXXXX";
@@ -34,6 +62,8 @@ TempDir::~TempDir() {
     if (system(cmd.c_str()) != 0) {
     }
 }
+
+#endif
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -51,18 +81,43 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
         out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     }
     // A pinned time keeps archives made from generated files the same bytes on every day.
+#ifdef _WIN32
+    struct __utimbuf64 pinned = {kPinnedFileTime, kPinnedFileTime};
+    _utime64(path.c_str(), &pinned);
+#else
     const struct timespec pinned[2] = {{kPinnedFileTime, 0}, {kPinnedFileTime, 0}};
     utimensat(AT_FDCWD, path.c_str(), pinned, 0);
+#endif
 }
 
 void WriteFile(const std::string& path, const std::string& data) {
     WriteFile(path, std::vector<uint8_t>(data.begin(), data.end()));
 }
 
+void RemoveTree(const std::string& path) {
+    std::error_code ignored;
+    // Read-only files and directories cannot lose their entries until made
+    // writable.
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
+    for (const auto& item : std::filesystem::recursive_directory_iterator(path, ignored))
+        if (!item.is_symlink(ignored))
+            std::filesystem::permissions(item.path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path, ignored);
+}
+
 bool FileExists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
 }
+
+#ifdef _WIN32
+#define popen _popen
+#define pclose _pclose
+#define WIFEXITED(status) true
+#define WEXITSTATUS(status) (status)
+#endif
 
 int Run(const std::string& command, std::string* output) {
     std::string cmd = command + " 2>&1";
@@ -78,6 +133,11 @@ int Run(const std::string& command, std::string* output) {
 }
 
 bool HaveTool(const std::string& name) {
+#ifdef _WIN32
+    // The peers are Unix programs: on Windows their checks are left out.
+    std::printf("(peer %s not run on Windows)\n", name.c_str());
+    return false;
+#endif
     if (Run("command -v " + name + " >/dev/null") == 0) return true;
     ADD_FAILURE() << "peer " << name << " is missing (scripts/deps.sh installs it)";
     return false;
@@ -113,7 +173,7 @@ void ResetEngine() {
     vardex::EngineState& e = vardex::engine();
     void* module = e.moduleHandle;
     vardex::OverwriteCheckFn check = e.overwriteCheck;
-    if (e.archive.handle >= 0) close(e.archive.handle);
+    if (e.archive.handle >= 0) vardex::platform::FileClose(e.archive.handle);
     free(e.archive.comment);
     e.~EngineState();
     new (&e) vardex::EngineState();
@@ -121,6 +181,22 @@ void ResetEngine() {
     e.overwriteCheck = check;
 }
 
+#ifdef _WIN32
+// The zone of a Windows process is the system's: the variable changes only
+// the C runtime's idea of it, which the engine does not use.
+ZoneGuard::ZoneGuard(const char* zone) {
+    const char* old = getenv("TZ");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    _putenv_s("TZ", zone);
+    _tzset();
+}
+
+ZoneGuard::~ZoneGuard() {
+    _putenv_s("TZ", had_ ? old_.c_str() : "");
+    _tzset();
+}
+#else
 ZoneGuard::ZoneGuard(const char* zone) {
     const char* old = getenv("TZ");
     had_ = old != nullptr;
@@ -136,6 +212,7 @@ ZoneGuard::~ZoneGuard() {
         unsetenv("TZ");
     tzset();
 }
+#endif
 
 ReadOnlyEnforced::ReadOnlyEnforced() { vardex::platform::SetReadOnlyEnforcedForTesting(true); }
 ReadOnlyEnforced::~ReadOnlyEnforced() { vardex::platform::SetReadOnlyEnforcedForTesting(false); }

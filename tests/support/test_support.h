@@ -6,6 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "support/windows_compat.h"
+
+// Skips the running test where the system lacks what it needs: links, Unix
+// modes, fork and signals, a POSIX shell or the Unix peers.
+#ifdef _WIN32
+#define VXTEST_NEEDS_POSIX(what) GTEST_SKIP() << "needs " what ", which Windows lacks"
+#else
+#define VXTEST_NEEDS_POSIX(what) static_cast<void>(0)
+#endif
+
 namespace vxtest {
 
 // A fresh directory under the system temp dir, removed with its contents.
@@ -32,6 +42,9 @@ std::string ReadText(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& data);
 void WriteFile(const std::string& path, const std::string& data);
 bool FileExists(const std::string& path);
+// Removes a file or a whole tree, read-only files included; nothing when
+// the path does not exist.
+void RemoveTree(const std::string& path);
 
 // Runs a shell command; returns its exit status, stdout+stderr in *output.
 int Run(const std::string& command, std::string* output = nullptr);

@@ -76,7 +76,9 @@ wine=(timeout 600 wine)
 "${wine[@]}" cmd /c exit >/dev/null 2>&1 || true   # first start creates the prefix
 
 tests_dir="$out/build-x86_64/tests"
-for t in platform settings masks paths archive extract inflate legacy deflate crypt update delete sfx; do
+# sfx_test is built but not run yet: it drives the self-extractor programs
+# through a POSIX shell and has not been ported.
+for t in windows platform settings masks paths archive extract inflate legacy deflate crypt update delete; do
   exe="$tests_dir/${t}_test.exe"
   if [ ! -f "$exe" ]; then echo "FAILED: missing $exe" >&2; fail=1; continue; fi
   log="$out/${t}_test.log"

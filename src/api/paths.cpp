@@ -278,7 +278,8 @@ void FindDataFromEntry(const ZipFileEntry& entry, WIN32_FIND_DATAA* out) {
     out->nFileSizeLow = entry.uncompressedSize;
     // The entry's name field is 256 bytes; never read past it even when it
     // lacks a terminator.
-    const size_t len = platform::TextCutLength(entry.name, strnlen(entry.name, sizeof entry.name), sizeof out->cFileName - 1);
+    const size_t len =
+        platform::TextCutLength(entry.name, strnlen(entry.name, sizeof entry.name), sizeof out->cFileName - 1);
     memcpy(out->cFileName, entry.name, len);
     out->cFileName[len] = '\0';
 }

@@ -28,6 +28,23 @@ void SetLastErrorFromErrno() {
     ::SetLastError(code);
 }
 
+void FindDataFromWide(const WIN32_FIND_DATAW& wide, WIN32_FIND_DATAA* data) {
+    memset(data, 0, sizeof *data);
+    data->dwFileAttributes = wide.dwFileAttributes;
+    data->ftCreationTime = wide.ftCreationTime;
+    data->ftLastAccessTime = wide.ftLastAccessTime;
+    data->ftLastWriteTime = wide.ftLastWriteTime;
+    data->nFileSizeHigh = wide.nFileSizeHigh;
+    data->nFileSizeLow = wide.nFileSizeLow;
+    // The host sees the ANSI form of the name, as FindFirstFileA gives it.
+    const std::string name = Narrow(wide.cFileName);
+    const size_t len = TextCutLength(name.c_str(), name.size(), sizeof data->cFileName - 1);
+    memcpy(data->cFileName, name.data(), len);
+    const std::string alternate = Narrow(wide.cAlternateFileName);
+    const size_t altLen = alternate.size() < sizeof data->cAlternateFileName ? alternate.size() : 0;
+    memcpy(data->cAlternateFileName, alternate.data(), altLen);
+}
+
 }  // namespace win
 
 uint32_t GetLastError() { return ::GetLastError(); }
@@ -56,20 +73,7 @@ FindHandle FindFirstFileA(const char* path, WIN32_FIND_DATAA* data) {
     WIN32_FIND_DATAW wide;
     const HANDLE h = ::FindFirstFileW(win::WidePath(path).c_str(), &wide);
     if (h == INVALID_HANDLE_VALUE) return kInvalidFind;
-    memset(data, 0, sizeof *data);
-    data->dwFileAttributes = wide.dwFileAttributes;
-    data->ftCreationTime = wide.ftCreationTime;
-    data->ftLastAccessTime = wide.ftLastAccessTime;
-    data->ftLastWriteTime = wide.ftLastWriteTime;
-    data->nFileSizeHigh = wide.nFileSizeHigh;
-    data->nFileSizeLow = wide.nFileSizeLow;
-    // The host sees the ANSI form of the name, as FindFirstFileA gives it.
-    const std::string name = win::Narrow(wide.cFileName);
-    const size_t len = TextCutLength(name.c_str(), name.size(), sizeof data->cFileName - 1);
-    memcpy(data->cFileName, name.data(), len);
-    const std::string alternate = win::Narrow(wide.cAlternateFileName);
-    const size_t altLen = alternate.size() < sizeof data->cAlternateFileName ? alternate.size() : 0;
-    memcpy(data->cAlternateFileName, alternate.data(), altLen);
+    win::FindDataFromWide(wide, data);
     return reinterpret_cast<FindHandle>(h);
 }
 

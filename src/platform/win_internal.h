@@ -27,6 +27,10 @@ std::wstring WidePath(const char* enginePath);
 // Wide text (a name found on disk, a module path) -> ANSI engine form.
 std::string Narrow(const wchar_t* text);
 
+// What a wide search found, in the form the host sees: the ANSI names, each
+// cut whole characters at a time to its field.
+void FindDataFromWide(const WIN32_FIND_DATAW& wide, WIN32_FIND_DATAA* data);
+
 // Keeps the C runtime's errno as the nearest Windows error code, for the
 // layer's GetLastError.
 void SetLastErrorFromErrno();

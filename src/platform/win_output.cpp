@@ -175,17 +175,7 @@ bool FindOutputFile(int dirFd, const char* leaf, WIN32_FIND_DATAA* data) {
     const HANDLE h = ::FindFirstFileW(path.c_str(), &wide);
     if (h == INVALID_HANDLE_VALUE) return false;
     ::FindClose(h);
-    if (data) {
-        memset(data, 0, sizeof *data);
-        data->dwFileAttributes = wide.dwFileAttributes;
-        data->ftCreationTime = wide.ftCreationTime;
-        data->ftLastAccessTime = wide.ftLastAccessTime;
-        data->ftLastWriteTime = wide.ftLastWriteTime;
-        data->nFileSizeHigh = wide.nFileSizeHigh;
-        data->nFileSizeLow = wide.nFileSizeLow;
-        const std::string name = win::Narrow(wide.cFileName);
-        strncpy(data->cFileName, name.c_str(), sizeof data->cFileName - 1);
-    }
+    if (data) win::FindDataFromWide(wide, data);
     return true;
 }
 

@@ -30,7 +30,8 @@ inline void RunDecoder(const uint8_t* data, size_t size, uint16_t method, uint16
     if (output < 0) abort();
 
     vxfuzz::ResetEngine();
-    StreamState& s = engine().stream;
+    StreamState stream;
+    StreamState& s = stream;
     CentralFields f{};
     f.method = method;
     f.flags = flags;

@@ -95,7 +95,7 @@ protected:
         sawUnreadHeader_.clear();
     }
     void TearDown() override {
-        auto& s = engine().stream;
+        auto& s = stream_;
         if (s.in.handle >= 0) close(s.in.handle);
         free(s.in.buffer);
         s.in = {};
@@ -104,7 +104,7 @@ protected:
 
     void Prepare(const Bytes& data, uint32_t crc, uint16_t flags = vardex::kFlagEncrypted, uint16_t time = 0) {
         vxtest::WriteFile(dir_ / "data", data);
-        auto& s = engine().stream;
+        auto& s = stream_;
         s.in.handle = vardex::platform::FileOpen(vxtest::EnginePath(dir_ / "data").c_str(), vardex::platform::OpenMode::ReadOnly);
         s.in.buffer = static_cast<uint8_t*>(malloc(kRefill));
         s.in.capacity = kRefill;
@@ -120,7 +120,7 @@ protected:
     static int32_t Host(uint32_t hostWord, char* password, const char* name) {
         EXPECT_EQ(hostWord, 77u);
         EXPECT_STREQ(name, "dir\\file.txt");
-        sawUnreadHeader_.push_back(engine().stream.in.end == engine().stream.in.buffer);
+        sawUnreadHeader_.push_back(stream_.in.end == stream_.in.buffer);
         auto [text, result] = answers_.at(calls_++);
         strcpy(password, text);
         return result;
@@ -133,27 +133,29 @@ protected:
     static inline int calls_ = 0;
     static inline std::vector<std::pair<const char*, int32_t>> answers_;
     static inline std::vector<bool> sawUnreadHeader_;
+    // The entry's streams, read by the password step and looked at by Host.
+    static inline vardex::StreamState stream_;
     vxtest::TempDir dir_;
 };
 
 TEST_F(PasswordStep, RefusedWithoutCallbackEvenWhenPasswordIsSet) {
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     strcpy(engine().password, "right");
-    EXPECT_FALSE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
+    EXPECT_FALSE(vardex::PasswordStep(stream_, "dir\\file.txt"));
 }
 
 TEST_F(PasswordStep, CorrectPasswordNeedsNoQuestion) {
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     strcpy(engine().password, "right");
     Answers({});
-    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(stream_, "dir\\file.txt"));
     EXPECT_EQ(calls_, 0);
 }
 
 TEST_F(PasswordStep, EmptyPasswordIsAskedForBeforeTheHeaderIsRead) {
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     Answers({{"right", 1}});
-    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(stream_, "dir\\file.txt"));
     ASSERT_EQ(calls_, 1);
     EXPECT_TRUE(sawUnreadHeader_[0]);
 }
@@ -162,7 +164,7 @@ TEST_F(PasswordStep, WrongPasswordIsAskedAgainAfterTheCheckAndTheRightOneStays) 
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     strcpy(engine().password, "wrong");
     Answers({{"", 1}, {"", 1}, {"still wrong", 1}, {"right", 1}});
-    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(stream_, "dir\\file.txt"));
     EXPECT_EQ(calls_, 4);
     EXPECT_FALSE(sawUnreadHeader_[0]);
     EXPECT_STREQ(engine().password, "right");
@@ -171,7 +173,7 @@ TEST_F(PasswordStep, WrongPasswordIsAskedAgainAfterTheCheckAndTheRightOneStays) 
 TEST_F(PasswordStep, TheEmptyPasswordIsTriedOnce) {
     Prepare(Encrypted("", 0, 0x12, {}), 0x12000000);
     Answers({{"", 1}});
-    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(stream_, "dir\\file.txt"));
     EXPECT_EQ(calls_, 1);
 
     // When it is not the one, an empty answer only asks again.
@@ -179,7 +181,7 @@ TEST_F(PasswordStep, TheEmptyPasswordIsTriedOnce) {
     SetUp();
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     Answers({{"", 1}, {"", 1}, {"right", 1}});
-    EXPECT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
+    EXPECT_TRUE(vardex::PasswordStep(stream_, "dir\\file.txt"));
     EXPECT_EQ(calls_, 3);
 }
 
@@ -187,7 +189,7 @@ TEST_F(PasswordStep, HostGivingUpRefuses) {
     Prepare(Encrypted("right", 0, 0x12, {}), 0x12000000);
     strcpy(engine().password, "wrong");
     Answers({{"wrong again", 0}});
-    EXPECT_FALSE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
+    EXPECT_FALSE(vardex::PasswordStep(stream_, "dir\\file.txt"));
 }
 
 TEST_F(PasswordStep, DataShorterThanAHeaderIsRefused) {
@@ -196,7 +198,7 @@ TEST_F(PasswordStep, DataShorterThanAHeaderIsRefused) {
     Prepare(header, 0x12000000);
     strcpy(engine().password, "right");
     Answers({{"right", 1}});
-    EXPECT_FALSE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
+    EXPECT_FALSE(vardex::PasswordStep(stream_, "dir\\file.txt"));
 }
 
 TEST_F(PasswordStep, StreamedEntriesAlsoCheckAgainstTheTimeByte) {
@@ -210,7 +212,7 @@ TEST_F(PasswordStep, StreamedEntriesAlsoCheckAgainstTheTimeByte) {
         Prepare(data, 0x12345678, flags, 0x9A5C);
         strcpy(engine().password, "right");
         Answers({{"right", 0}});
-        EXPECT_EQ(vardex::PasswordStep(engine().stream, "dir\\file.txt"), (flags & 0x0008) != 0);
+        EXPECT_EQ(vardex::PasswordStep(stream_, "dir\\file.txt"), (flags & 0x0008) != 0);
     }
 }
 
@@ -221,11 +223,11 @@ TEST_F(PasswordStep, DataBehindTheHeaderIsDecryptedAcrossBlocks) {
     Prepare(Encrypted("right", 0, 0x12, plain), 0x12000000);
     strcpy(engine().password, "right");
     Answers({});
-    ASSERT_TRUE(vardex::PasswordStep(engine().stream, "dir\\file.txt"));
+    ASSERT_TRUE(vardex::PasswordStep(stream_, "dir\\file.txt"));
     Bytes got;
-    for (int c; (c = engine().stream.in.Byte()) >= 0;) got.push_back(static_cast<uint8_t>(c));
+    for (int c; (c = stream_.in.Byte()) >= 0;) got.push_back(static_cast<uint8_t>(c));
     EXPECT_EQ(got, plain);
-    EXPECT_TRUE(engine().stream.in.ended);
+    EXPECT_TRUE(stream_.in.ended);
 }
 
 }  // namespace

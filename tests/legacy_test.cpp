@@ -66,7 +66,8 @@ Decoded DecodeAt(const std::string& archive, int64_t offset, uint32_t csize, uin
     platform::FileSeek(in, offset, SEEK_SET);
 
     Bytes inBuf(kSourceBufferSize);
-    StreamState& s = engine().stream;
+    StreamState stream;
+    StreamState& s = stream;
     CentralFields f{};
     f.method = method;
     f.flags = flags;

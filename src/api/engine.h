@@ -2,10 +2,10 @@
 //
 // Everything the design keeps between and during calls lives in this one
 // struct, reached through engine(): status, options, paths, password,
-// descriptor, callbacks, the open archive, the rewrite in progress, the
-// cipher and the extraction streams.  Operations read and write it
-// explicitly; no other file keeps hidden globals of engine state (codecs keep
-// only their own working memory).
+// descriptor, callbacks, the open archive, the rewrite in progress and the
+// cipher.  Operations read and write it explicitly; no other file keeps
+// hidden globals of engine state (codecs keep only their own working memory,
+// and an extraction pass its own streams).
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,6 @@
 #include "archive/records.h"
 #include "common/text.h"
 #include "crypt/crypt.h"
-#include "extract/streams.h"
 #include "vardex32.h"
 
 namespace vardex {
@@ -87,7 +86,6 @@ struct EngineState {
     ArchiveState archive;
     RewriteState rewrite;
     CipherState cipher;
-    StreamState stream;
 };
 
 EngineState& engine();

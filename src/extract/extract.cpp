@@ -184,11 +184,12 @@ struct OutputFile {
     platform::ScopedFile opened;  // when the directory had to be opened (and made) here
     int dirFd = -1;
     const OutputTarget& target;
+    DecodeSink& out;  // its handle is the created file
     bool created = false;
     bool keep = false;
-    explicit OutputFile(const OutputTarget& t) : target(t) {}
+    OutputFile(const OutputTarget& t, DecodeSink& sink) : target(t), out(sink) {}
     ~OutputFile() {
-        platform::CloseFile(&engine().stream.out.handle);
+        platform::CloseFile(&out.handle);
         if (created && !keep) platform::RemoveFileAt(dirFd, target.leaf);
     }
     // knownDir: the entry's directory when it is open already, else -1.
@@ -201,14 +202,13 @@ struct OutputFile {
             dirFd = opened.fd;
         }
         if (dirFd < 0) return false;
-        DecodeSink& out = engine().stream.out;
         out.handle = platform::CreateOutputFileAt(dirFd, target.leaf, archive, &why);
         created = out.handle >= 0;
         return created;
     }
     // Time and attributes go through the open descriptor, never a path.
     void Finish(const CentralFields& entry) {
-        const int handle = engine().stream.out.handle;
+        const int handle = out.handle;
         FILETIME local, utc;
         if (platform::DosDateTimeToFileTime(entry.date, entry.time, &local) &&
             platform::LocalFileTimeToFileTime(&local, &utc))
@@ -246,9 +246,8 @@ bool EntriesOverlap(const ZipFileList& list) {
 }
 
 // knownDir: the entry's output directory when it is open already, else -1.
-void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target, int knownDir) {
+void ExtractEntry(StreamState& s, const ZipFileEntry& node, const OutputTarget& target, int knownDir) {
     EngineState& e = engine();
-    StreamState& s = e.stream;
     SetStatus(VX_OK);
     ResetStream(s, *FieldsOf(&node));
     const CentralFields& entry = s.current;
@@ -286,7 +285,7 @@ void ExtractEntry(const ZipFileEntry& node, const OutputTarget& target, int know
         return;
     }
 
-    OutputFile output(target);
+    OutputFile output(target, s.out);
     if (!s.out.checkOnly && !output.Create(knownDir, archive)) {
         SetStatus(VX_CANNOT_CREATE_OUTPUT);
         platform::FileSeek(archive, savedPos, SEEK_SET);
@@ -324,14 +323,14 @@ void MakeEntryDirectory(const OutputTarget& target) {
     if (dir.fd < 0) SetStatus(VX_CANNOT_CREATE_OUTPUT);
 }
 
-void ExtractList(const ZipFileList& list) {
+void ExtractList(StreamState& s, const ZipFileList& list) {
     EngineState& e = engine();
     SetStatus(VX_OK);
     if (EntriesOverlap(list)) {
         SetStatus(VX_BAD_DATA);
         return;
     }
-    const bool checkOnly = e.stream.out.checkOnly;
+    const bool checkOnly = s.out.checkOnly;
     platform::ScopedFile dir;
     char dirName[kPathField] = {};
     for (const ZipFileEntry* node = list.first; node && Status() == 0; node = node->next) {
@@ -360,7 +359,7 @@ void ExtractList(const ZipFileList& list) {
                 CopyText(text + 1, kPathField - 1, node->name);
                 e.fileNameProc.proc(e.fileNameProc.hostWord, text, "");
             }
-            ExtractEntry(*node, target, -1);
+            ExtractEntry(s, *node, target, -1);
             continue;
         }
 
@@ -398,17 +397,23 @@ void ExtractList(const ZipFileList& list) {
                 break;
             }
         }
-        if (Status() == 0) ExtractEntry(*node, target, dir.fd);
+        if (Status() == 0) ExtractEntry(s, *node, target, dir.fd);
     }
 }
 
-void RunExtraction(FileMaskList* masks) {
+// checkOnly: decode and check, write nothing.
+void RunExtraction(FileMaskList* masks, bool checkOnly) {
     ZipFileList list{};
     SetStatus(VX_OK);
     // Extraction has no use for entry comments; extra fields (and the archive
     // comment) are kept as the host's options say.
     BuildEntryList(&list, masks, KeepBlocks{.extraFields = OptionsOn(arKeepExtraFields), .comments = false});
-    if (Status() == 0) ExtractList(list);
+    // The streams live for this pass only (a few hundred bytes; the source's
+    // block is taken per entry): a host callback that starts another pass
+    // gets streams of its own.
+    StreamState stream{};
+    stream.out.checkOnly = checkOnly;
+    if (Status() == 0) ExtractList(stream, list);
     ReleaseEntryList(&list);
 }
 
@@ -451,13 +456,8 @@ bool PasswordStep(StreamState& s, const char* name) {
     return true;
 }
 
-void ExtractEntries(FileMaskList* masks) { RunExtraction(masks); }
+void ExtractEntries(FileMaskList* masks) { RunExtraction(masks, false); }
 
-void CheckEntries(FileMaskList* masks) {
-    DecodeSink& out = engine().stream.out;
-    out.checkOnly = true;
-    RunExtraction(masks);
-    out.checkOnly = false;
-}
+void CheckEntries(FileMaskList* masks) { RunExtraction(masks, true); }
 
 }  // namespace vardex

@@ -1,19 +1,11 @@
 #include "head_terminal.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <termios.h>
-#include <unistd.h>
-#endif
-
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "extract/extract.h"
 #include "status_text.h"
-
+#include "terminal.h"
 #include "vardex32.h"
 
 namespace vxhead {
@@ -22,54 +14,20 @@ namespace {
 
 bool g_overwriteAll = false;
 
-#ifdef _WIN32
-bool Interactive() { return _isatty(_fileno(stdin)) && _isatty(_fileno(stderr)); }
+// Questions are asked only of a person at a terminal: with input or errors
+// redirected, the head decides without asking and never waits.
+bool Interactive() { return cli::IsTerminal(0) && cli::IsTerminal(2); }
 
-// Reads one line from the console; without echo when secret.
-bool ReadLine(char* out, size_t cap, bool secret) {
-    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    const bool restore =
-        secret && GetConsoleMode(in, &mode) && SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
-    bool ok = fgets(out, static_cast<int>(cap), stdin) != nullptr;
-    if (restore) {
-        SetConsoleMode(in, mode);
-        fputc('\n', stderr);
-    }
-    if (!ok) return false;
-    out[strcspn(out, "\r\n")] = '\0';
-    return true;
+// One line from the terminal, without echo when hidden; false when there is
+// no answer (input ended, or an interruption arrived).
+bool Ask(const std::string& prompt, bool hidden, std::string* answer) {
+    return Interactive() && cli::AskTerminal(prompt, hidden, answer);
 }
-#else
-bool Interactive() { return isatty(STDIN_FILENO) && isatty(STDERR_FILENO); }
-
-// Reads one line from the terminal; without echo when secret.
-bool ReadLine(char* out, size_t cap, bool secret) {
-    termios old{};
-    bool restore = false;
-    if (secret && tcgetattr(STDIN_FILENO, &old) == 0) {
-        termios quiet = old;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        restore = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
-    }
-    bool ok = fgets(out, static_cast<int>(cap), stdin) != nullptr;
-    if (restore) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &old);
-        fputc('\n', stderr);
-    }
-    if (!ok) return false;
-    out[strcspn(out, "\r\n")] = '\0';
-    return true;
-}
-#endif
 
 int32_t VARDEX_CALL AskPassword(uint32_t, char* password, const char* name) {
-    if (!Interactive()) return 0;
-    fprintf(stderr, "Password for %s: ", name);
-    char line[256];
-    if (!ReadLine(line, sizeof line, true)) return 0;
-    if (!*line) return 0;
-    snprintf(password, 256, "%s", line);
+    std::string answer;
+    if (!Ask(std::string("Password for ") + name + ": ", true, &answer) || answer.empty()) return 0;
+    snprintf(password, 256, "%s", answer.c_str());
     return 1;
 }
 
@@ -80,10 +38,10 @@ int32_t VARDEX_CALL AskReplace(uint32_t, WIN32_FIND_DATAA* existing, WIN32_FIND_
         return 1;
     }
     for (;;) {
-        fprintf(stderr, "Replace %s? [y]es, [n]o, [A]ll, [q]uit: ", existing->cFileName);
-        char line[16];
-        if (!ReadLine(line, sizeof line, false)) return 2;
-        switch (line[0]) {
+        std::string answer;
+        if (!Ask(std::string("Replace ") + existing->cFileName + "? [y]es, [n]o, [A]ll, [q]uit: ", false, &answer))
+            return 2;
+        switch (answer.empty() ? '\0' : answer[0]) {
             case 'y': return 0;
             case 'n': return 1;
             case 'A': g_overwriteAll = true; return 0;
@@ -92,6 +50,10 @@ int32_t VARDEX_CALL AskReplace(uint32_t, WIN32_FIND_DATAA* existing, WIN32_FIND_
         }
     }
 }
+
+// A Ctrl-C (or SIGTERM) cancels the running pass at its next report: the
+// engine removes the file it was writing.
+int32_t VARDEX_CALL OnProgress(uint32_t, int32_t) { return cli::Interrupted() ? 0 : 1; }
 
 int32_t VARDEX_CALL ShowName(uint32_t, const char* from, const char*) {
     printf("  extracting: %s\n", from + (from[0] == '\\'));
@@ -122,6 +84,7 @@ bool TestPass() {
     InitFileMaskList(&all);
     vardex::CheckEntries(&all);
     const uint16_t status = GetArchiveStatus();
+    if (cli::Interrupted()) return false;
     if (status != 0) {
         fprintf(stderr, "the archive cannot be extracted: %s (status %u); nothing was extracted\n",
                 cli::StatusText(status), status);
@@ -137,18 +100,28 @@ int Run(bool list, bool overwrite, const std::string& dir, const std::string& me
         PrintEntries();
         return 0;
     }
+    // From here an interruption is noted and ends the run cleanly: the echo
+    // comes back, the file being written is removed.
+    cli::CatchInterruptions();
     if (!message.empty()) {
         printf("%s\n", message.c_str());
+        fflush(stdout);
         if (Interactive()) {
-            fprintf(stderr, "Extract now? [Y/n]: ");
-            char line[16];
-            if (!ReadLine(line, sizeof line, false) || line[0] == 'n' || line[0] == 'N') return 1;
+            std::string answer;
+            if (!Ask("Extract now? [Y/n]: ", false, &answer))
+                return cli::Interrupted() ? cli::InterruptedExitStatus() : 1;
+            if (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) return 1;
         }
     }
     g_overwriteAll = overwrite;
     arOptionsOn(arUsePaths);
     SetSetCryptKeyProc(0, AskPassword);
-    if (!TestPass()) return 1;
+    SetSetProgressProc(0, OnProgress);
+    if (!TestPass()) {
+        if (!cli::Interrupted()) return 1;
+        fprintf(stderr, "interrupted; nothing was extracted\n");
+        return cli::InterruptedExitStatus();
+    }
     std::string out = dir;
     for (char& c : out)
         if (c == '/') c = '\\';
@@ -157,10 +130,16 @@ int Run(bool list, bool overwrite, const std::string& dir, const std::string& me
     SetSetCryptKeyProc(0, AskPassword);
     SetOkToReplaceProc(0, AskReplace);
     SetSetFileNameProc(0, ShowName);
+    SetSetProgressProc(0, OnProgress);
     FileMaskList all;
     InitFileMaskList(&all);
     ExtractFileMaskListZip(&all);
     uint16_t status = GetArchiveStatus();
+    if (cli::Interrupted()) {
+        fflush(stdout);
+        fprintf(stderr, "interrupted; the entry in progress was removed\n");
+        return cli::InterruptedExitStatus();
+    }
     if (status != 0) {
         fprintf(stderr, "extraction failed: %s (status %u)\n", cli::StatusText(status), status);
         return 1;

@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "support/test_support.h"
 #include "vardex32.h"
+#include "vardex32x.h"
 
 using vardex::engine;
 
@@ -510,6 +511,55 @@ TEST_F(ExtractDriver, ProgressComesOncePerStepOfEachWay) {
         for (uint64_t done = c.step; done < plain.size() + c.step; done += c.step)
             expected.push_back(static_cast<int32_t>(std::min<uint64_t>(done, plain.size()) * 100 / plain.size()));
         EXPECT_EQ(g_percents, expected);
+    }
+}
+
+// A host may call back in from a callback: a check of the whole archive
+// started from a progress report runs on streams (and keys) of its own, and
+// the extraction it interrupted goes on where it was.
+std::vector<uint16_t> g_nestedStatuses;
+bool g_inNestedCheck = false;
+int32_t CheckFromProgress(uint32_t, int32_t) {
+    if (!g_inNestedCheck && g_nestedStatuses.size() < 2) {
+        g_inNestedCheck = true;
+        VxTestFileMaskListZip(nullptr);
+        g_inNestedCheck = false;
+        g_nestedStatuses.push_back(GetArchiveStatus());
+    }
+    return 1;
+}
+
+TEST_F(ExtractDriver, ACheckStartedFromAProgressReportLeavesTheExtractionWhole) {
+    const Bytes first = vxtest::RandomBytes(150000, 4), second = vxtest::TextBytes(100000, 5);
+    Bytes encrypted(first);
+    {
+        vardex::CipherState cipher;
+        uint8_t header[12];
+        const uint32_t crc = static_cast<uint32_t>(crc32(0, first.data(), static_cast<uInt>(first.size())));
+        vardex::MakeHeader(cipher, "secret", crc, 7, header);
+        vardex::EncryptBuffer(cipher, encrypted.data(), encrypted.size());
+        encrypted.insert(encrypted.begin(), header, header + 12);
+    }
+    for (const bool encrypt : {false, true}) {
+        for (const uint16_t method : {uint16_t{0}, uint16_t{8}}) {
+            SCOPED_TRACE(std::to_string(method) + (encrypt ? " behind an encrypted entry" : ""));
+            TearDown();
+            SetUp();
+            Entry one{"first.bin", first, method};
+            if (encrypt) {
+                one = Entry{"first.bin", encrypted};
+                one.flags = 1;
+                one.original = &first;
+            }
+            Open({one, {"second.txt", second, method}});
+            SetSetProgressProc(0, &CheckFromProgress);
+            SetSetCryptKeyProc(0, &GiveSecret);
+            g_nestedStatuses.clear();
+            ASSERT_EQ(Extract(), 0);
+            EXPECT_EQ(g_nestedStatuses, (std::vector<uint16_t>{0, 0}));
+            EXPECT_EQ(vxtest::ReadFile(OutFile("first.bin")), first);
+            EXPECT_EQ(vxtest::ReadFile(OutFile("second.txt")), second);
+        }
     }
 }
 

@@ -75,6 +75,7 @@ Decoded DecodeAt(const std::string& archive, int64_t offset, uint32_t csize, uin
     f.uncompressedSize = usize;
     ResetStream(s, f);
     s.in.handle = in;
+    s.in.position = offset;
     s.in.buffer = inBuf.data();
     s.out.handle = out;
     SetStatus(0);

@@ -85,7 +85,7 @@ struct EngineState {
 
     ArchiveState archive;
     RewriteState rewrite;
-    CipherState cipher;
+    CipherState cipher;  // the keys an update encrypts the entry being written with
 };
 
 EngineState& engine();

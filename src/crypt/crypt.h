@@ -1,7 +1,7 @@
 // The traditional ZIP password cipher: three 32-bit keys driven by the
 // CRC-32 table, a 12-byte encryption header in front of each entry's data.
-// There is one cipher state in the engine; only one entry is encrypted or
-// decrypted at a time.
+// Each user holds its own state: an update the engine's (engine().cipher),
+// an extraction pass the one in its streams.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,7 @@ struct CipherState {
 };
 
 // The cipher itself works on an explicit state so that it can be tested and
-// fuzzed alone; the engine's one state is engine().cipher.
+// fuzzed alone.
 void InitKeys(CipherState& s, const char* password);
 void UpdateKeys(CipherState& s, uint8_t c);
 uint8_t CipherByte(const CipherState& s);

@@ -24,7 +24,8 @@ bool PasswordAtHand(const char* name) {
     return e.password[0] != '\0' || AskHost(name);
 }
 
-bool AcceptPassword(const char* name, const uint8_t header[kCryptHeaderBytes], const CentralFields& entry) {
+bool AcceptPassword(const char* name, const uint8_t header[kCryptHeaderBytes], const CentralFields& entry,
+                    CipherState& cipher) {
     EngineState& e = engine();
     // The header's last byte carries the high byte of the CRC-32.  Writers
     // that stream an entry (flag bit 3, data descriptor) do not know the CRC
@@ -35,7 +36,7 @@ bool AcceptPassword(const char* name, const uint8_t header[kCryptHeaderBytes], c
     bool emptyTried = false;
     for (;;) {
         const bool empty = e.password[0] == '\0';
-        if ((!empty || !emptyTried) && CheckHeader(e.cipher, e.password, header, entry.crc32, timeCheck)) return true;
+        if ((!empty || !emptyTried) && CheckHeader(cipher, e.password, header, entry.crc32, timeCheck)) return true;
         if (empty) emptyTried = true;
         if (!AskHost(name)) return false;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "archive/records.h"
+#include "crypt/crypt.h"
 
 namespace vardex {
 
@@ -18,8 +19,9 @@ constexpr int kCryptHeaderBytes = 12;
 bool PasswordAtHand(const char* name);
 
 // Checks `header` (as stored) against the password for `entry`, asking the
-// host again after each wrong one.  True: accepted, the cipher state is ready
-// to decrypt the entry's data.  False: the host answered 0.
-bool AcceptPassword(const char* name, const uint8_t header[kCryptHeaderBytes], const CentralFields& entry);
+// host again after each wrong one.  True: accepted, `cipher` is ready to
+// decrypt the entry's data.  False: the host answered 0.
+bool AcceptPassword(const char* name, const uint8_t header[kCryptHeaderBytes], const CentralFields& entry,
+                    CipherState& cipher);
 
 }  // namespace vardex

@@ -284,6 +284,7 @@ void ExtractEntry(StreamState& s, const ZipFileEntry& node, const OutputTarget& 
         SetStatus(VX_FILE_ERROR);
         return;
     }
+    s.in.position = platform::FileTell(archive);
 
     OutputFile output(target, s.out);
     if (!s.out.checkOnly && !output.Create(knownDir, archive)) {
@@ -451,8 +452,8 @@ bool PasswordStep(StreamState& s, const char* name) {
         if (c < 0) return false;
         b = static_cast<uint8_t>(c);
     }
-    if (!AcceptPassword(name, header, s.current)) return false;
-    s.in.StartDecrypting(engine().cipher);
+    if (!AcceptPassword(name, header, s.current, s.cipher)) return false;
+    s.in.StartDecrypting(s.cipher);
     return true;
 }
 

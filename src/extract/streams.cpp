@@ -32,7 +32,8 @@ bool DecodeSource::Refill() {
         got = static_cast<int32_t>(want);
         memcpy(buffer, memory + (size - toRead), want);
     } else {
-        got = platform::FileRead(handle, buffer, want);
+        got = platform::FileReadAt(handle, buffer, want, position);
+        if (got > 0) position += got;
     }
     if (got <= 0) {
         // A failed read, or an archive that ends before the entry's data does.

@@ -20,7 +20,9 @@ constexpr uint32_t kInflateWindowSize = 32768;
 
 // An entry's compressed bytes.
 struct DecodeSource {
-    int handle = -1;                  // the archive, positioned at the entry's data
+    int handle = -1;                  // the archive
+    int64_t position = 0;             // where in it the next block is read (its own position, so
+                                      // that a callback moving the archive's offset changes nothing)
     const uint8_t* memory = nullptr;  // or, when set, the data itself
     uint8_t* buffer = nullptr;        // `capacity` bytes
     uint32_t capacity = kSourceBufferSize;  // the most one refill reads
@@ -74,6 +76,7 @@ struct StreamState {
     CentralFields current{};  // the entry being extracted
     DecodeSource in;
     DecodeSink out;
+    CipherState cipher;  // the entry's keys once its password is accepted
 };
 
 // Resets the per-entry fields for an entry (buffers, handles and the

@@ -279,9 +279,10 @@ bool PathOccupied(const char* path) {
     return GetFileAttributesW(win::WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-int32_t FileReadAt(int fd, void* buffer, uint32_t count, int64_t position) {
-    const HANDLE h = HandleOf(fd);
-    if (h == INVALID_HANDLE_VALUE || position < 0) return -1;
+namespace {
+
+// Reads count bytes at position, fewer only at the end of the file.
+int32_t ReadAt(HANDLE h, void* buffer, uint32_t count, int64_t position) {
     auto* p = static_cast<uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < count) {
@@ -298,6 +299,21 @@ int32_t FileReadAt(int fd, void* buffer, uint32_t count, int64_t position) {
         done += got;
     }
     return static_cast<int32_t>(done);
+}
+
+}  // namespace
+
+int32_t FileReadAt(int fd, void* buffer, uint32_t count, int64_t position) {
+    const HANDLE h = HandleOf(fd);
+    if (h == INVALID_HANDLE_VALUE || position < 0) return -1;
+    // A synchronous read at an offset still moves the handle's position:
+    // put it back, so that a reader at its own position and one reading at
+    // the descriptor's position never disturb each other.
+    const int64_t saved = FileTell(fd);
+    if (saved < 0) return -1;
+    const int32_t n = ReadAt(h, buffer, count, position);
+    FileSeek(fd, saved, SEEK_SET);
+    return n;
 }
 
 int32_t FileWriteAt(int fd, const void* buffer, uint32_t count, int64_t position) {

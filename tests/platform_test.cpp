@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -144,6 +145,49 @@ TEST(CodePages, ConversionStopsAtAZeroByteInsideTheInput) {
     char out[8];
     EXPECT_EQ(pf::OemToChar(in, sizeof in, out, sizeof out), 1u);
     EXPECT_STREQ(out, "a");
+}
+
+// The working form's code page: UTF-8 on POSIX, the ANSI code page on Windows.
+unsigned WorkingCodePage() {
+#ifdef _WIN32
+    return GetACP();
+#else
+    return 65001;
+#endif
+}
+
+TEST(CodePages, TextCopiesAreCutByWholeCharactersOfTheWorkingForm) {
+    struct Case {
+        unsigned codePage;
+        std::string text;
+        size_t cap;
+        std::string kept;
+    } cases[] = {
+        {65001, "abc\xC3\xA4", 5, "abc"},              // a two-byte sequence is not split
+        {65001, "ab\xE2\x82\xAC", 5, "ab"},            // nor a three-byte one
+        {65001, "ab\xE2\x82\xAC", 6, "ab\xE2\x82\xAC"},
+        {1252, "abc\xC3\xA4", 5, "abc\xC3"},          // every byte is a character
+        {1252, "ab\xE2\x82\xAC", 5, "ab\xE2\x82"},
+        {932, "ab\x82\xA0z", 4, "ab"},                // a lead byte without its trail byte is left out
+        {932, "a\x82\xA0z", 4, "a\x82\xA0"},
+        {932, "ab\x82\x5C\x82\x5C", 6, "ab\x82\x5C"},  // a trail byte like a backslash belongs to its lead
+    };
+    const unsigned codePage = WorkingCodePage();
+    int seen = 0;
+    for (const auto& c : cases) {
+        if (c.codePage != codePage) continue;
+        ++seen;
+        char field[16];
+        memset(field, '#', sizeof field);
+        EXPECT_EQ(vardex::CopyText(field, c.cap, c.text.c_str()), c.kept.size()) << Hex(c.text) << " " << c.cap;
+        EXPECT_EQ(std::string(field), c.kept) << Hex(c.text) << " " << c.cap;
+        EXPECT_EQ(field[c.cap], '#') << "written past the field";
+    }
+    // A longer text never goes past the longest kept.
+    std::string longText(400, 'x');
+    char big[300];
+    EXPECT_EQ(vardex::CopyText(big, sizeof big, longText.c_str()), vardex::kMaxText);
+    if (seen == 0) GTEST_SKIP() << "no cut cases for code page " << codePage;
 }
 
 // --- times ------------------------------------------------------------------

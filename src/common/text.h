@@ -1,12 +1,15 @@
 // Small text helpers shared by every subsystem.  Names, paths, masks and the
 // password are limited to 255 bytes: every copy into a fixed field goes
-// through CopyText, which never writes past the field and never cuts a UTF-8
-// sequence in half.
+// through CopyText, which never writes past the field and never cuts a
+// character of the working form (UTF-8, or the ANSI code page on Windows) in
+// half.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "platform/platform.h"
 
 namespace vardex {
 
@@ -14,16 +17,6 @@ namespace vardex {
 constexpr size_t kMaxText = 255;
 // Size of the fixed text fields (255 bytes + terminator).
 constexpr size_t kTextField = 256;
-
-// Largest length <= limit at which `text` (of length len) can be cut without
-// splitting a UTF-8 sequence.
-inline size_t Utf8CutLength(const char* text, size_t len, size_t limit) {
-    if (len <= limit) return len;
-    size_t cut = limit;
-    // Back up over continuation bytes so the cut lands before a lead byte.
-    while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) --cut;
-    return cut;
-}
 
 // Copies src into dst[cap] (cap >= 1), at most min(cap - 1, kMaxText) bytes,
 // cut at a character boundary.  Returns the copied length.
@@ -34,7 +27,7 @@ inline size_t CopyText(char* dst, size_t cap, const char* src) {
         return 0;
     }
     size_t limit = cap - 1 < kMaxText ? cap - 1 : kMaxText;
-    size_t len = Utf8CutLength(src, strnlen(src, limit + 1), limit);
+    size_t len = platform::TextCutLength(src, strnlen(src, limit + 1), limit);
     memmove(dst, src, len);
     dst[len] = '\0';
     return len;

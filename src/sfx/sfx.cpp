@@ -304,7 +304,7 @@ void CreateSfx(const char* archivePath, FileMaskList* files, int32_t form, int32
     if (text2 && *text2) {
         // One byte past the field's room, so that a character straddling its end is seen and left out.
         size_t n = strnlen(text2, sizeof desc.text2);
-        n = Utf8CutLength(text2, n, sizeof desc.text2 - 1);
+        n = platform::TextCutLength(text2, n, sizeof desc.text2 - 1);
         memcpy(desc.text2, text2, n);
     }
     CreateSfx2(archivePath, files, &desc);

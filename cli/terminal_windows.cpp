@@ -17,11 +17,19 @@ namespace {
 // report, set from the handler thread the system starts for the event.
 std::atomic<DWORD> g_event{0};
 std::atomic<bool> g_caught{false};
+// The console input a prompt is waiting on, if any.  An event that is not
+// typed at the keyboard (Ctrl-Break, a closing window, one sent by another
+// program) does not end a console read by itself, so the handler cancels it:
+// the prompt then gives the echo back and the command ends as cancelled.
+std::atomic<HANDLE> g_promptInput{nullptr};
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     DWORD none = 0;
-    if (g_event.compare_exchange_strong(none, event + 1)) return TRUE;  // noted: cancel at the next report
+    if (g_event.compare_exchange_strong(none, event + 1)) {  // noted: cancel at the next report
+        if (const HANDLE in = g_promptInput.load()) CancelIoEx(in, nullptr);
+        return TRUE;
+    }
     return FALSE;  // the second one ends the process as the system would
 }
 
@@ -29,7 +37,13 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 bool ReadConsoleLine(HANDLE in, std::string* answer) {
     char buffer[512];
     DWORD got = 0;
-    if (!ReadConsoleA(in, buffer, sizeof buffer - 1, &got, nullptr) || got == 0) return false;
+    if (!ReadConsoleA(in, buffer, sizeof buffer - 1, &got, nullptr) || got == 0) {
+        // Ctrl-C typed at the keyboard ends the read while the system starts
+        // the handler on a thread of its own: give it a moment to be noted,
+        // so that the command ends as interrupted rather than as failed.
+        for (int i = 0; i < 20 && !Interrupted(); ++i) Sleep(10);
+        return false;
+    }
     answer->assign(buffer, got);
     while (!answer->empty() && (answer->back() == '\n' || answer->back() == '\r')) answer->pop_back();
     return true;
@@ -57,7 +71,11 @@ bool AskTerminal(const std::string& prompt, bool hidden, std::string* answer) {
         // Echo goes off before the prompt shows, so nothing typed early is seen.
         if (hidden) SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
         WriteConsoleA(out, prompt.data(), static_cast<DWORD>(prompt.size()), &written, nullptr);
-        ok = ReadConsoleLine(in, answer) && !Interrupted();
+        g_promptInput.store(in);
+        // (An event noted between this check and the read's start is not
+        // seen by the read; the second one ends the process.)
+        ok = !Interrupted() && ReadConsoleLine(in, answer) && !Interrupted();
+        g_promptInput.store(nullptr);
         if (hidden) {
             SetConsoleMode(in, mode);
             WriteConsoleA(out, "\r\n", 2, &written, nullptr);

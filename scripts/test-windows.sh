@@ -3,7 +3,9 @@
 #  - the i686 Vardex32.dll and KORVAL32.KVL export exactly their names,
 #    undecorated, and need only system DLLs (objdump; this wine runs 64-bit
 #    programs only, so the i686 build is built and inspected, not run);
-#  - the x86-64 test programs pass under wine64;
+#  - the x86-64 test programs pass under wine64 (the self-extractor tests
+#    run the self-extracting programs they make; the console tests run on a
+#    pseudo-terminal, where wine gives a console that carries Ctrl-C);
 #  - a small C host loads the x86-64 DLL by name (LoadLibraryA and
 #    GetProcAddress) and lists, adds and extracts through it under wine64.
 # Usage: scripts/test-windows.sh [OUTDIR]   (default: build-windows)
@@ -76,20 +78,35 @@ wine=(timeout 600 wine)
 "${wine[@]}" cmd /c exit >/dev/null 2>&1 || true   # first start creates the prefix
 
 tests_dir="$out/build-x86_64/tests"
-# sfx_test is built but not run yet: it drives the self-extractor programs
-# through a POSIX shell and has not been ported.
-for t in windows platform settings masks paths archive extract inflate legacy deflate crypt update delete; do
-  exe="$tests_dir/${t}_test.exe"
-  if [ ! -f "$exe" ]; then echo "FAILED: missing $exe" >&2; fail=1; continue; fi
-  log="$out/${t}_test.log"
-  if (cd "$tests_dir" && "${wine[@]}" "$exe" --gtest_brief=1 >"$log" 2>&1); then
-    echo "ok: ${t}_test under wine64 ($(grep -cE '^\[  (SKIPPED|PASSED) ' "$log" || true) summary lines)"
+# Runs one test program under wine64 (through a launcher, when given, such as
+# the pseudo-terminal runner); its log goes to $out/NAME.log.
+run_test() {
+  local name="$1" exe="$2"; shift 2
+  local log="$out/$name.log"
+  if [ ! -f "$exe" ]; then echo "FAILED: missing $exe" >&2; fail=1; return; fi
+  if (cd "$tests_dir" && "$@" "$exe" --gtest_brief=1 >"$log" 2>&1); then
+    echo "ok: $name under wine64 ($(grep -caE '\[  (SKIPPED|PASSED) ' "$log" || true) summary lines)"
   else
-    echo "FAILED: ${t}_test under wine64; last lines of $log:" >&2
+    echo "FAILED: $name under wine64; last lines of $log:" >&2
     tail -n 30 "$log" >&2
     fail=1
   fi
+}
+for t in windows platform settings masks paths archive extract inflate legacy deflate crypt update delete sfx; do
+  run_test "${t}_test" "$tests_dir/${t}_test.exe" "${wine[@]}"
 done
+# On a pseudo-terminal wine gives the program a console, through which the
+# tests send Ctrl-C to vardex.exe.
+pty_wine() { PTY_RUN_SILENCE=300 timeout 600 python3 "$here/tests/support/pty_run.py" "wine '$1' --gtest_brief=1"; }
+run_test console_test "$tests_dir/console_test.exe" pty_wine
+# Texts are cut by whole characters of a double-byte ANSI code page too.
+if (cd "$tests_dir" && LANG=ja_JP.UTF-8 "${wine[@]}" ./platform_test.exe \
+      --gtest_filter='CodePages.TextCopiesAreCutByWholeCharactersOfTheWorkingForm' >"$out/platform_932.log" 2>&1) &&
+   grep -q 'PASSED.*1 test' "$out/platform_932.log" && ! grep -q 'SKIPPED' "$out/platform_932.log"; then
+  echo "ok: texts are cut by whole characters of code page 932"
+else
+  echo "FAILED: cutting texts in code page 932; see $out/platform_932.log" >&2; fail=1
+fi
 
 # --- a C host loading the DLL by name ---------------------------------------
 host="$out/host"

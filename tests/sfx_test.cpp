@@ -465,12 +465,18 @@ TEST_F(Sfx, StubWithoutSplitEntryPointsServesAnUnsplitArchive) {
 
 TEST_F(Sfx, SplitWithoutTemporaryDirectoryGives9963) {
     NameFiles();
-    const char* old = getenv("TMPDIR");
+    // The variable the system's temporary directory comes from.
+#ifdef _WIN32
+    const char* variable = "TMP";
+#else
+    const char* variable = "TMPDIR";
+#endif
+    const char* old = getenv(variable);
     std::string saved = old ? old : "";
-    setenv("TMPDIR", ("/" + std::string(300, 'x')).c_str(), 1);
+    setenv(variable, ("/" + std::string(300, 'x')).c_str(), 1);
     EXPECT_EQ(Make(dir_ / "pack.sfx", 3, 1), 9963);
-    if (old) setenv("TMPDIR", saved.c_str(), 1);
-    else unsetenv("TMPDIR");
+    if (old) setenv(variable, saved.c_str(), 1);
+    else unsetenv(variable);
 }
 
 TEST_F(Sfx, OnlyALetterWithAColonIsADisketteDrive) {

@@ -4,7 +4,8 @@ would, answering its questions.
 usage: pty_run.py COMMAND [EXPECT ANSWER]...
 Waits for each EXPECT text in the output, then types ANSWER and Enter.  Prints
 the whole transcript and exits with the command's exit status; 124 when an
-expected text does not come within 20 seconds.
+expected text (or, with none left, the end) does not come within 20 seconds
+of silence, or PTY_RUN_SILENCE seconds when that is set.
 """
 import os
 import pty
@@ -14,6 +15,7 @@ import sys
 
 def main():
     command, script = sys.argv[1], sys.argv[2:]
+    silence = float(os.environ.get("PTY_RUN_SILENCE", "20"))
     pid, fd = pty.fork()
     if pid == 0:
         os.execvp("sh", ["sh", "-c", command])
@@ -27,7 +29,7 @@ def main():
             os.write(fd, pairs[0][1] + b"\n")
             pairs.pop(0)
             continue
-        ready, _, _ = select.select([fd], [], [], 20)
+        ready, _, _ = select.select([fd], [], [], silence)
         if not ready:
             timed_out = True
             break

@@ -91,6 +91,7 @@ protected:
                 vxtest::ProgramOptions options = {}) {
         options.dir = dir_.path();
         options.timeoutSeconds = 120;
+        options.withoutConsole = true;  // a run from a terminal must not ask anything there
         std::string text;
         const int status = vxtest::RunProgram(sfxPath, args, &text, options);
         std::erase(text, '\r');

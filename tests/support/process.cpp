@@ -13,6 +13,7 @@
 extern char** environ;
 #endif
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -219,8 +220,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
     const pid_t pid = fork();
     if (pid == 0) {
-        if ((!options.dir.empty() && chdir(options.dir.c_str()) != 0) || dup2(input, 0) < 0 || dup2(fds[1], 1) < 0 ||
-            dup2(fds[1], 2) < 0)
+        if ((options.withoutConsole && setsid() < 0) || (!options.dir.empty() && chdir(options.dir.c_str()) != 0) ||
+            dup2(input, 0) < 0 || dup2(fds[1], 1) < 0 || dup2(fds[1], 2) < 0)
             _exit(127);
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);

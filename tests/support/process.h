@@ -17,8 +17,9 @@ struct ProgramOptions {
     // Variables set (or replaced) in the program's environment only.
     std::vector<std::pair<std::string, std::string>> env;
     int timeoutSeconds = 300;  // then the program is killed
-    // Windows: the program starts without a console even when this process
-    // has one (a POSIX program keeps its controlling terminal).
+    // The program starts without a console (Windows) or controlling
+    // terminal (POSIX: a session of its own), even when this process has
+    // one, so that nothing it asks can reach a user.
     bool withoutConsole = false;
 };
 

@@ -70,7 +70,13 @@ TEST_F(Settings, OverlongArgumentsAreCutNeverOverrun) {
     std::string umlauts;
     for (int i = 0; i < 200; ++i) umlauts += "\xC3\xA4";
     SetCryptKey(umlauts.c_str());
-    EXPECT_EQ(strlen(engine().password), 254u);
+    size_t kept = 254;
+#ifdef _WIN32
+    // In a single-byte ANSI code page each of the bytes is a character.
+    CPINFO codePage{};
+    if (GetCPInfo(CP_ACP, &codePage) && codePage.MaxCharSize == 1) kept = 255;
+#endif
+    EXPECT_EQ(strlen(engine().password), kept);
 }
 
 TEST_F(Settings, EmptyCryptKeyTurnsEncryptionOffButKeepsTheText) {

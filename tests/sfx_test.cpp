@@ -702,9 +702,10 @@ TEST_F(Sfx, HeadAsksForAPasswordOnlyAtATerminalAndWritesNothingWithoutOne) {
         EXPECT_FALSE(std::filesystem::exists(dir_ / "o"));
     }
 
-    // At a terminal the password is asked for and the files come out.
+    // At a terminal the password is asked for, read without echo (it is
+    // typed once the echo is off), and the files come out.
     VXTEST_NEEDS_POSIX("a pseudo-terminal");
-    ASSERT_EQ(vxtest::Run(vxtest::Python() + " '" + vxtest::SourceDir() + "/tests/support/pty_run.py' \"cd '" +
+    ASSERT_EQ(vxtest::Run(vxtest::Python() + " '" + vxtest::SourceDir() + "/tests/support/pty_run.py' --hidden \"cd '" +
                               dir_.path() + "' && '" + out + "' -d o\" 'Password for ' secret",
                           &log),
               0)

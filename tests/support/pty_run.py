@@ -1,8 +1,9 @@
 """Runs a shell command on a new pseudo-terminal, as a user at a terminal
 would, answering its questions.
 
-usage: pty_run.py COMMAND [EXPECT ANSWER]...
-Waits for each EXPECT text in the output, then types ANSWER and Enter.  Prints
+usage: pty_run.py [--hidden] COMMAND [EXPECT ANSWER]...
+Waits for each EXPECT text in the output, then types ANSWER and Enter (with
+--hidden, once the command has turned the terminal's echo off).  Prints
 the whole transcript and exits with the command's exit status; 124 when an
 expected text (or, with none left, the end) does not come within 20 seconds
 of silence, or PTY_RUN_SILENCE seconds when that is set.
@@ -11,10 +12,26 @@ import os
 import pty
 import select
 import sys
+import termios
+import time
+
+
+def wait_for_no_echo(fd, limit):
+    """True once the terminal's echo is off, False after limit seconds."""
+    deadline = time.monotonic() + limit
+    while termios.tcgetattr(fd)[3] & termios.ECHO:
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.01)
+    return True
 
 
 def main():
-    command, script = sys.argv[1], sys.argv[2:]
+    args = sys.argv[1:]
+    hidden = args[:1] == ["--hidden"]
+    if hidden:
+        args = args[1:]
+    command, script = args[0], args[1:]
     silence = float(os.environ.get("PTY_RUN_SILENCE", "20"))
     pid, fd = pty.fork()
     if pid == 0:
@@ -26,6 +43,9 @@ def main():
     while True:
         if pairs and pairs[0][0] in transcript[seen:]:
             seen = transcript.index(pairs[0][0], seen) + len(pairs[0][0])
+            if hidden and not wait_for_no_echo(fd, silence):
+                timed_out = True
+                break
             os.write(fd, pairs[0][1] + b"\n")
             pairs.pop(0)
             continue

@@ -101,9 +101,9 @@ pty_wine() { PTY_RUN_SILENCE=300 timeout 600 python3 "$here/tests/support/pty_ru
 run_test console_test "$tests_dir/console_test.exe" pty_wine
 # Texts are cut by whole characters of a double-byte ANSI code page too.
 if (cd "$tests_dir" && LANG=ja_JP.UTF-8 "${wine[@]}" ./platform_test.exe \
-      --gtest_filter='CodePages.TextCopiesAreCutByWholeCharactersOfTheWorkingForm' >"$out/platform_932.log" 2>&1) &&
-   grep -q 'PASSED.*1 test' "$out/platform_932.log" && ! grep -q 'SKIPPED' "$out/platform_932.log"; then
-  echo "ok: texts are cut by whole characters of code page 932"
+      --gtest_filter='CodePages.*ByWholeCharactersOfTheWorkingForm' >"$out/platform_932.log" 2>&1) &&
+   grep -q 'PASSED.*2 tests' "$out/platform_932.log" && ! grep -q 'SKIPPED' "$out/platform_932.log"; then
+  echo "ok: texts are cut and names counted by whole characters of code page 932"
 else
   echo "FAILED: cutting texts in code page 932; see $out/platform_932.log" >&2; fail=1
 fi

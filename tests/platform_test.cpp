@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "api/names.h"
 #include "common/text.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -188,6 +189,34 @@ TEST(CodePages, TextCopiesAreCutByWholeCharactersOfTheWorkingForm) {
     char big[300];
     EXPECT_EQ(vardex::CopyText(big, sizeof big, longText.c_str()), vardex::kMaxText);
     if (seen == 0) GTEST_SKIP() << "no cut cases for code page " << codePage;
+}
+
+// Relative paths are trimmed by characters: a double-byte character counts
+// once, and a trail byte that looks like a UTF-8 continuation is no character
+// of its own.
+TEST(CodePages, NamesAreCountedByWholeCharactersOfTheWorkingForm) {
+    struct Case {
+        unsigned codePage;
+        std::string text;
+        size_t characters;
+        size_t bytesOfTwo;  // BytesOfCharacters(text, 2)
+    } cases[] = {
+        {65001, "a\xC3\xA4\xE2\x82\xACz", 4, 3},
+        {65001, "\xE2\x82\xAC", 1, 3},
+        {1252, "a\xC3\xA4\xE2\x82\xACz", 7, 2},
+        {932, "\x82\xA0\x82\x5C\\b", 4, 4},  // two characters whose trail bytes are 0xA0 and '\\'
+        {932, "a\x82", 2, 2},                // a lead byte at the end stands alone
+    };
+    const unsigned codePage = WorkingCodePage();
+    int seen = 0;
+    for (const auto& c : cases) {
+        if (c.codePage != codePage) continue;
+        ++seen;
+        EXPECT_EQ(vardex::CharacterCount(c.text.c_str()), c.characters) << Hex(c.text);
+        EXPECT_EQ(vardex::BytesOfCharacters(c.text.c_str(), 2), c.bytesOfTwo) << Hex(c.text);
+        EXPECT_EQ(vardex::BytesOfCharacters(c.text.c_str(), 100), c.text.size()) << Hex(c.text);
+    }
+    if (seen == 0) GTEST_SKIP() << "no counting cases for code page " << codePage;
 }
 
 // --- times ------------------------------------------------------------------

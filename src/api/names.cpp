@@ -7,14 +7,13 @@
 #include "api/engine.h"
 #include "api/paths.h"
 #include "common/text.h"
+#include "platform/platform.h"
 
 namespace vardex {
 
 namespace {
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // The length of a real "\\server\share\" prefix (both names present and the
 // share closed by a separator), 0 for anything else.
@@ -28,6 +27,14 @@ size_t UncPrefixLength(const char* name) {
     while (name[i] && !IsNameSeparator(name[i])) ++i;
     if (i == share || !name[i]) return 0;
     return i + 1;
+}
+
+// Characters of the working form (UTF-8 on POSIX, the ANSI code page on
+// Windows) in the first len bytes.
+size_t CharacterCount(const char* text, size_t len) {
+    size_t count = 0;
+    for (size_t i = 0; i < len; ++count) i += platform::CharLength(text + i, len - i);
+    return count;
 }
 
 }  // namespace
@@ -79,20 +86,12 @@ bool MakeSafeName(char* name) {
     return name[0] != '\0';
 }
 
-size_t CharacterCount(const char* text) {
-    size_t count = 0;
-    for (const char* p = text; *p; ++p)
-        if (!IsContinuation(*p)) ++count;
-    return count;
-}
+size_t CharacterCount(const char* text) { return CharacterCount(text, strlen(text)); }
 
 size_t BytesOfCharacters(const char* text, size_t count) {
+    const size_t len = strlen(text);
     size_t i = 0;
-    while (text[i] && count > 0) {
-        ++i;
-        while (text[i] && IsContinuation(text[i])) ++i;
-        --count;
-    }
+    for (; i < len && count > 0; --count) i += platform::CharLength(text + i, len - i);
     return i;
 }
 
@@ -100,10 +99,7 @@ bool EntryNameWasCut(const ZipFileEntry& entry) {
     // A cut lands on a character boundary at most 3 bytes short of the
     // field, and leaves fewer characters than the stored name had bytes.
     const size_t len = strnlen(entry.name, sizeof entry.name);
-    size_t characters = 0;
-    for (size_t i = 0; i < len; ++i)
-        if (!IsContinuation(entry.name[i])) ++characters;
-    return len + 3 >= kMaxText && characters < entry.nameLength;
+    return len + 3 >= kMaxText && CharacterCount(entry.name, len) < entry.nameLength;
 }
 
 void MaskText(const FileMask* node, char* out) {

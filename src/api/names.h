@@ -31,7 +31,7 @@ void DropUnsafeLevels(char* name);
 // Both of the above: the one safe form of a name.  False when nothing is left.
 bool MakeSafeName(char* name);
 
-// Number of characters (UTF-8 sequences) in the text.
+// Number of characters of the working form in the text.
 size_t CharacterCount(const char* text);
 // Byte length of the first `count` characters of the text (its length when
 // it has fewer).

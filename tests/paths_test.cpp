@@ -73,13 +73,6 @@ TEST_F(Paths, StringRoutines) {
     EXPECT_STREQ(text, "ad");
     DeletePart(text, 0, 0);
     EXPECT_STREQ(text, "ad");
-
-    const uint8_t buffer[] = {'P', 'K', 5, 'P', 'K', 5, 6};
-    const uint8_t end[] = {'P', 'K', 5, 6};
-    EXPECT_EQ(Search(buffer, sizeof buffer, end, sizeof end), 3);
-    EXPECT_EQ(Search(buffer, sizeof buffer, end, 0), 0xFFFF);
-    EXPECT_EQ(Search(buffer, 3, end, sizeof end), 0xFFFF);
-    EXPECT_EQ(Search(buffer, 0, end, 1), 0xFFFF);
 }
 
 TEST_F(Paths, PathRoutines) {
@@ -115,33 +108,9 @@ TEST_F(Paths, PathRoutines) {
         AddSeparator(in, sep);
         EXPECT_STREQ(sep, out);
     }
-}
-
-TEST_F(Paths, UncPrefixes) {
-    struct {
-        const char* path;
-        const char* stripped;
-        bool unc;
-        const char* prefix;
-        const char* rest;
-    } cases[] = {
-        {"\\\\srv\\share\\d\\a.txt", "\\d\\a.txt", true, "\\\\srv\\share\\", "d\\a.txt"},
-        {"\\\\srv\\share", "", true, "\\\\srv\\share\\", ""},
-        {"\\\\srv\\share\\", "\\", true, "\\\\srv\\share\\", ""},
-        {"C:\\d\\a.txt", "C:\\d\\a.txt", false, "", "C:\\d\\a.txt"},
-        {"\\single\\a", "\\single\\a", false, "", "\\single\\a"},
-    };
-    for (const auto& c : cases) {
-        Field stripped, rest, prefix;
-        StripUnc(c.path, stripped);
-        EXPECT_STREQ(stripped, c.stripped) << c.path;
-        prefix[0] = '\0';
-        EXPECT_EQ(SplitUnc(c.path, rest, prefix), c.unc) << c.path;
-        EXPECT_STREQ(rest, c.rest) << c.path;
-        if (c.unc) {
-            EXPECT_STREQ(prefix, c.prefix) << c.path;
-        }
-    }
+    Field working;
+    ToWorkingSeparators("a/b\\c/", working);
+    EXPECT_STREQ(working, "a\\b\\c\\");
 }
 
 TEST_F(Paths, SplitPathFollowsTheRuntimeRules) {
@@ -178,8 +147,6 @@ TEST_F(Paths, OverlongInputIsCutAt255OnACharacterBoundaryAndNeverOverruns) {
     std::vector<std::pair<const char*, void (*)(const char*, char*)>> routines = {
         {"AddSeparator", AddSeparator},
         {"FileNamePart", FileNamePart},
-        {"StripUnc", StripUnc},
-        {"ToStoredSeparators", ToStoredSeparators},
         {"ToWorkingSeparators", ToWorkingSeparators},
     };
     for (const std::string& in : {path, withDirs, "\\\\" + withDirs}) {
@@ -192,11 +159,10 @@ TEST_F(Paths, OverlongInputIsCutAt255OnACharacterBoundaryAndNeverOverruns) {
             EXPECT_TRUE(EndsOnCharacter(out)) << what;
             EXPECT_TRUE(out.GuardIntact()) << what;
         }
-        Field ext, rest, prefix, drive, dir, name, extension;
+        Field ext, drive, dir, name, extension;
         DefaultExtension(in.c_str(), "ZIP", ext);
-        SplitUnc(in.c_str(), rest, prefix);
         SplitPath(in.c_str(), drive, dir, name, extension);
-        for (Field* f : {&ext, &rest, &drive, &dir, &name, &extension}) {
+        for (Field* f : {&ext, &drive, &dir, &name, &extension}) {
             EXPECT_LE(strlen(*f), kMaxText);
             EXPECT_TRUE(EndsOnCharacter(*f));
             EXPECT_TRUE(f->GuardIntact());

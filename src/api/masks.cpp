@@ -53,8 +53,7 @@ struct Parts {
 // Splits a text (forward slashes taken as backslashes) into upper-cased parts.
 void SplitUpper(const char* text, Parts* parts) {
     char work[kPathField], upper[kTextField], drive[kPathField], ext[kPathField];
-    CopyText(work, kPathField, text);
-    ToWorkingSeparatorsInPlace(work);
+    ToWorkingSeparators(text, work);
     UpperCase(work, upper);
     SplitPath(upper, drive, parts->dir, parts->name, ext);
     char joined[kPathField];
@@ -88,8 +87,7 @@ void UpperCase(const char* text, char* out) {
 bool AppendMask(const char* mask, FileMaskList* list) {
     if (!list) return false;
     char work[kPathField];
-    CopyText(work, kPathField, mask);
-    ToWorkingSeparatorsInPlace(work);
+    ToWorkingSeparators(mask, work);
 
     char drive[kPathField], dir[kPathField], name[kPathField], ext[kPathField];
     SplitPath(work, drive, dir, name, ext);
@@ -147,8 +145,7 @@ bool NodeMatches(const char* name, const FileMask* node) {
     SplitUpper(name, &n);
 
     char field[kPathField], mdir[kPathField], mname[kTextField], mext[kTextField];
-    CopyText(mdir, kPathField, node->dir ? node->dir : "");
-    ToWorkingSeparatorsInPlace(mdir);
+    ToWorkingSeparators(node->dir ? node->dir : "", mdir);
     UpperCase(mdir, field);
     CopyText(mdir, kPathField, field);
     CopyField(node->name, sizeof node->name, field);

@@ -31,22 +31,6 @@ bool AllocationAllowed() {
     return true;
 }
 
-// The length of the UNC prefix "\\server\share\" at the start of path, the
-// whole text when nothing follows the share, or 0 for a path without one.
-size_t UncPrefixLength(const char* path, size_t len, bool* shareEnds) {
-    *shareEnds = false;
-    if (len < 2 || path[0] != '\\' || path[1] != '\\') return 0;
-    size_t i = 2;
-    while (i < len && path[i] != '\\') ++i;  // server
-    if (i < len) ++i;
-    while (i < len && path[i] != '\\') ++i;  // share
-    if (i < len) {
-        *shareEnds = true;
-        return i + 1;
-    }
-    return len;
-}
-
 }  // namespace
 
 // --- string routines ------------------------------------------------------
@@ -74,15 +58,6 @@ void DeletePart(char* text, size_t start, size_t count) {
     if (count == 0 || start >= len) return;
     if (count > len - start) count = len - start;
     memmove(text + start, text + start + count, len - start - count + 1);
-}
-
-uint16_t Search(const uint8_t* buffer, size_t length, const uint8_t* pattern, size_t patternLength) {
-    if (!buffer || !pattern || length == 0 || patternLength == 0 || patternLength > length) return 0xFFFF;
-    // Positions are 16-bit; 0xFFFF itself means absent.
-    const size_t last = length - patternLength;
-    for (size_t i = 0; i <= last && i < 0xFFFF; ++i)
-        if (buffer[i] == pattern[0] && memcmp(buffer + i, pattern, patternLength) == 0) return static_cast<uint16_t>(i);
-    return 0xFFFF;
 }
 
 char* HeapCopy(const char* text) {
@@ -147,45 +122,9 @@ void FileNamePart(const char* path, char* out) {
     CopyPart(path, start, len - start, out);
 }
 
-void StripUnc(const char* path, char* out) {
-    const size_t len = WorkingLength(path);
-    bool shareEnds = false;
-    const size_t prefix = UncPrefixLength(path, len, &shareEnds);
-    if (prefix == 0) {
-        CopyText(out, kPathField, path);
-        return;
-    }
-    // Keep the backslash that ends the share; nothing when there is none.
-    if (shareEnds)
-        CopyPart(path, prefix - 1, len - (prefix - 1), out);
-    else
-        out[0] = '\0';
-}
-
-bool SplitUnc(const char* path, char* rest, char* prefix) {
-    const size_t len = WorkingLength(path);
-    bool shareEnds = false;
-    const size_t prefixLen = UncPrefixLength(path, len, &shareEnds);
-    if (prefixLen == 0) {
-        CopyText(rest, kPathField, path);
-        return false;
-    }
-    CopyPart(path, 0, prefixLen, prefix);
-    if (!shareEnds) AppendText(prefix, kPathField, "\\");
-    CopyPart(path, prefixLen, len - prefixLen, rest);
-    return true;
-}
-
-void ToStoredSeparators(const char* name, char* out) {
-    CopyText(out, kPathField, name);
-    for (char* p = out; *p; ++p)
-        if (*p == '\\') *p = '/';
-}
-
 void ToWorkingSeparators(const char* name, char* out) {
     CopyText(out, kPathField, name);
-    for (char* p = out; *p; ++p)
-        if (*p == '/') *p = '\\';
+    ToWorkingSeparatorsInPlace(out);
 }
 
 bool FileExists(const char* path) { return path && *path && platform::PathExists(path); }

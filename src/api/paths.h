@@ -18,8 +18,6 @@ uint8_t Pos(char c, const char* text);
 // out := count characters of text from start (cut to what the text holds).
 void CopyPart(const char* text, size_t start, size_t count, char* out);
 void DeletePart(char* text, size_t start, size_t count);
-// Index of the first occurrence of pattern in buffer, 0xFFFF when absent.
-uint16_t Search(const uint8_t* buffer, size_t length, const uint8_t* pattern, size_t patternLength);
 
 // --- heap blocks that cross subsystems (malloc/free; failure is status 8) ---
 // A new heap block holding a copy of text (at most 255 bytes); null when
@@ -44,12 +42,8 @@ bool HasExtension(const char* path, size_t* afterDot = nullptr);
 void DefaultExtension(const char* path, const char* ext, char* out);
 // out := what follows the last '\' or ':' (the whole path when none).
 void FileNamePart(const char* path, char* out);
-// UNC: out := path from the backslash that ends the share; otherwise a copy.
-void StripUnc(const char* path, char* out);
-// UNC: prefix := "\\server\share\", rest := what follows; false for other paths.
-bool SplitUnc(const char* path, char* rest, char* prefix);
-void ToStoredSeparators(const char* name, char* out);   // '\' -> '/'
-void ToWorkingSeparators(const char* name, char* out);  // '/' -> '\'
+// out := name with every '/' turned into '\' (the working form).
+void ToWorkingSeparators(const char* name, char* out);
 bool FileExists(const char* path);
 
 // The C runtime's path splitting: drive (letter and colon), directory up to

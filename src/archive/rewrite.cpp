@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/engine.h"
+#include "api/names.h"
 #include "api/paths.h"
 #include "archive/archive.h"
 #include "archive/records.h"
@@ -438,8 +439,7 @@ bool BackupPathFor(const char* path, char* out) {
 
 size_t StoredNameOf(ZipFileEntry* entry, char* out) {
     size_t length = NameToStored(entry->name, entry->flags, out);
-    for (size_t i = 0; i < length; ++i)
-        if (out[i] == '\\') out[i] = '/';
+    ToStoredSeparatorsInPlace(out, length);
     // The length field follows the bytes actually written, so that headers
     // and names always agree (a name cut to 255 bytes stays consistent).
     entry->nameLength = static_cast<uint16_t>(length);

@@ -49,8 +49,7 @@ struct OutputTarget {
 PathResult MakeOutputPath(const char* storedName, OutputTarget* target) {
     const EngineState& e = engine();
     char name[kPathField];
-    CopyText(name, kPathField, storedName);
-    ToWorkingSeparatorsInPlace(name);
+    ToWorkingSeparators(storedName, name);
     // Only a name ending in a separator is a directory entry; a dot-file is
     // a file like any other.  With paths kept a directory entry is made, so
     // that empty directories survive; without them it has nothing to make.

@@ -8,6 +8,17 @@
 
 using namespace vardex;
 
+namespace {
+
+// Every callback registration: the host word and the function are kept together.
+template <typename Proc>
+void Register(Callback<Proc> EngineState::*slot, uint32_t hostWord, Proc proc) {
+    const EngineLock lock;
+    engine().*slot = {hostWord, proc};
+}
+
+}  // namespace
+
 extern "C" {
 
 VARDEX_API uint16_t VARDEX_CALL GetArchiveStatus(void) {
@@ -101,32 +112,25 @@ VARDEX_API uint32_t VARDEX_CALL SetArcerVerStats(int32_t version, const uint32_t
 }
 
 VARDEX_API void VARDEX_CALL SetSetFileNameProc(uint32_t hostWord, SetFileNameProc proc) {
-    const EngineLock lock;
-    engine().fileNameProc = {hostWord, proc};
+    Register(&EngineState::fileNameProc, hostWord, proc);
 }
 VARDEX_API void VARDEX_CALL SetSkipFileProc(uint32_t hostWord, SkipFileProc proc) {
-    const EngineLock lock;
-    engine().skipFileProc = {hostWord, proc};
+    Register(&EngineState::skipFileProc, hostWord, proc);
 }
 VARDEX_API void VARDEX_CALL SetSetCryptKeyProc(uint32_t hostWord, SetCryptKeyProc proc) {
-    const EngineLock lock;
-    engine().cryptKeyProc = {hostWord, proc};
+    Register(&EngineState::cryptKeyProc, hostWord, proc);
 }
 VARDEX_API void VARDEX_CALL SetSetProgressProc(uint32_t hostWord, SetProgressProc proc) {
-    const EngineLock lock;
-    engine().progressProc = {hostWord, proc};
+    Register(&EngineState::progressProc, hostWord, proc);
 }
 VARDEX_API void VARDEX_CALL SetOkToReplaceProc(uint32_t hostWord, OkToReplaceProc proc) {
-    const EngineLock lock;
-    engine().okToReplaceProc = {hostWord, proc};
+    Register(&EngineState::okToReplaceProc, hostWord, proc);
 }
 VARDEX_API void VARDEX_CALL SetGetNextDiskProc(uint32_t hostWord, GetNextDiskProc proc) {
-    const EngineLock lock;
-    engine().nextDiskProc = {hostWord, proc};
+    Register(&EngineState::nextDiskProc, hostWord, proc);
 }
 VARDEX_API void VARDEX_CALL SetSetSfxProgressProc(uint32_t hostWord, SetSfxProgressProc proc) {
-    const EngineLock lock;
-    engine().sfxProgressProc = {hostWord, proc};
+    Register(&EngineState::sfxProgressProc, hostWord, proc);
 }
 
 }  // extern "C"

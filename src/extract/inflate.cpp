@@ -120,6 +120,18 @@ inline unsigned CopyMatchFast(uint8_t* window, unsigned w, unsigned from, unsign
     return w + length;
 }
 
+// From a first-level entry through the sub-tables it links to, taking each
+// link's bits from the buffer, to the entry that holds the code (or an
+// invalid one).
+inline const HuffEntry* FollowLinks(const HuffEntry* t, uint64_t& buffer, unsigned& count) {
+    while (t->e > kHuffLinkBase && t->e != kHuffInvalid) {
+        buffer >>= t->b;
+        count -= t->b;
+        t = t->v.t + (buffer & ((uint64_t{1} << (t->e - kHuffLinkBase)) - 1));
+    }
+    return t;
+}
+
 // The fast path: while at least a word of input is in hand and a longest
 // match still fits below the end of the window, one refill of the 64-bit
 // buffer at the top of each step covers a whole literal/length code with its
@@ -151,15 +163,8 @@ int InflateFast(InflateState& st, const HuffEntry* tl, const HuffEntry* td, unsi
             next += bytes;
             count += bytes * 8;
         }
-        const HuffEntry* t = tl + (buffer & lmask);
+        const HuffEntry* t = FollowLinks(tl + (buffer & lmask), buffer, count);
         unsigned e = t->e;
-        while (e > kHuffLinkBase) {
-            if (e == kHuffInvalid) break;
-            buffer >>= t->b;
-            count -= t->b;
-            t = t->v.t + (buffer & ((uint64_t{1} << (e - kHuffLinkBase)) - 1));
-            e = t->e;
-        }
         if (e == kHuffInvalid) {
             result = kInflateBadData;
             break;
@@ -182,15 +187,8 @@ int InflateFast(InflateState& st, const HuffEntry* tl, const HuffEntry* td, unsi
             result = kInflateBadData;
             break;
         }
-        t = td + (buffer & dmask);
+        t = FollowLinks(td + (buffer & dmask), buffer, count);
         e = t->e;
-        while (e > kHuffLinkBase) {
-            if (e == kHuffInvalid) break;
-            buffer >>= t->b;
-            count -= t->b;
-            t = t->v.t + (buffer & ((uint64_t{1} << (e - kHuffLinkBase)) - 1));
-            e = t->e;
-        }
         if (e > kHuffMaxExtra) {
             result = kInflateBadData;
             break;

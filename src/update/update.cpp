@@ -205,19 +205,25 @@ void SetHostAttributes(ZipFileEntry* entry, const char* source) {
         (attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes) | (mode << 16);
 }
 
+// Names the file and its entry to SetFileNameProc: the full entry name
+// behind a backslash, also when arStripPaths will shorten it, and for a
+// directory with a backslash behind it too.
+void ReportEntryName(const char* given, const char* source, bool directory) {
+    const EngineState& e = engine();
+    if (!e.fileNameProc) return;
+    char full[kPathField], clean[kPathField], text[kPathField] = "\\";
+    MakeStoredName(given, full);
+    CleanStoredName(full, clean);
+    AppendText(text, sizeof text, clean);
+    if (directory) AppendText(text, sizeof text, "\\");
+    e.fileNameProc.proc(e.fileNameProc.hostWord, source, text);
+}
+
 void AddDirectoryEntry(ZipFileEntry* entry, const char* given, const char* source) {
-    EngineState& e = engine();
     uint16_t date = kDefaultDosDate, time = 0;
     DirectoryDosTime(source, &date, &time);
     if (platform::StoreNameAsUtf8(entry->name)) entry->flags |= kFlagUtf8Name;
-    if (e.fileNameProc) {
-        char full[kPathField], clean[kPathField], text[kPathField] = "\\";
-        MakeStoredName(given, full);
-        CleanStoredName(full, clean);
-        AppendText(text, sizeof text, clean);
-        AppendText(text, sizeof text, "\\");
-        e.fileNameProc.proc(e.fileNameProc.hostWord, source, text);
-    }
+    ReportEntryName(given, source, true);
     WriteDirectoryEntry(entry, date, time);
     entry->commentLength = 0;
     entry->diskNumberStart = 0;
@@ -330,14 +336,7 @@ uint32_t AddNamedFiles(const UpdateBuffers& buffers, const RunCompressor& compre
         }
         if (platform::StoreNameAsUtf8(entry->name)) entry->flags |= kFlagUtf8Name;
 
-        if (e.fileNameProc) {
-            // The full entry name, also when arStripPaths will shorten it.
-            char full[kPathField], clean[kPathField], text[kPathField] = "\\";
-            MakeStoredName(given, full);
-            CleanStoredName(full, clean);
-            AppendText(text, sizeof text, clean);
-            e.fileNameProc.proc(e.fileNameProc.hostWord, source, text);
-        }
+        ReportEntryName(given, source, false);
 
         WriteNewEntry(open, entry, date, time, ahead ? ahead->Take(index) : nullptr);
         const uint16_t status = Status();

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 #include "platform/posix_internal.h"
 
@@ -50,6 +51,8 @@ uint32_t AttributesOf(const struct stat& st) {
 }
 
 }  // namespace posix
+
+void common::SetLastErrorCode(uint32_t code) { posix::SetLastError(code); }
 
 uint32_t GetLastError() { return posix::t_lastError; }
 

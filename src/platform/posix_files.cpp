@@ -10,15 +10,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 #include "platform/posix_internal.h"
 
 namespace vardex::platform {
 
 namespace {
-// Remaining bytes before writes come up short; negative = no limit.
-int64_t g_writeBudget = -1;
-bool g_failSync = false;
 bool g_enforceReadOnly = false;
 
 // Reads and writes run to the whole count unless the file ends or fails;
@@ -42,24 +40,13 @@ int32_t ReadWhole(int fd, void* buffer, uint32_t count, int64_t position) {
 
 // Writes also honour the test hook's write budget.
 int32_t WriteWhole(int fd, const void* buffer, uint32_t count, int64_t position) {
-    uint32_t allowed = count;
-    if (g_writeBudget >= 0 && static_cast<int64_t>(allowed) > g_writeBudget)
-        allowed = static_cast<uint32_t>(g_writeBudget);
-    const auto* p = static_cast<const uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < allowed) {
-        const ssize_t n = position < 0 ? ::write(fd, p + done, allowed - done)
-                                       : ::pwrite(fd, p + done, allowed - done, static_cast<off_t>(position + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (done == 0) return -1;
-            break;
+    return common::WriteWithinBudget(buffer, count, [&](const uint8_t* p, uint32_t n, uint32_t done) -> int64_t {
+        for (;;) {
+            const ssize_t w =
+                position < 0 ? ::write(fd, p, n) : ::pwrite(fd, p, n, static_cast<off_t>(position + done));
+            if (w >= 0 || errno != EINTR) return w;
         }
-        if (n == 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    if (g_writeBudget >= 0) g_writeBudget -= done;
-    return static_cast<int32_t>(done);
+    });
 }
 
 }  // namespace
@@ -136,7 +123,7 @@ bool FileClose(int fd) { return fd >= 0 && ::close(fd) == 0; }
 
 bool FileTruncate(int fd, int64_t length) { return fd >= 0 && ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
 
-bool FileSync(int fd) { return fd >= 0 && !g_failSync && ::fsync(fd) == 0; }
+bool FileSync(int fd) { return fd >= 0 && !common::SyncFails() && ::fsync(fd) == 0; }
 
 bool FileRename(const char* from, const char* to) {
     return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
@@ -193,7 +180,7 @@ int64_t FileCopyRange(int from, int64_t fromPosition, int to, int64_t toPosition
     if (from < 0 || to < 0 || count < 0) return -1;
 #ifdef __linux__
     // The test write budget must see every byte, so it takes the buffered way.
-    if (g_writeBudget < 0) {
+    if (common::WriteBudget() < 0) {
         off_t in = static_cast<off_t>(fromPosition);
         off_t out = static_cast<off_t>(toPosition);
         int64_t done = 0;
@@ -280,10 +267,6 @@ void SyncDirectoryOf(const char* path) {
     (void)::fsync(fd);
     ::close(fd);
 }
-
-void SetWriteBudgetForTesting(int64_t bytes) { g_writeBudget = bytes; }
-
-void SetSyncFailureForTesting(bool fail) { g_failSync = fail; }
 
 void SetReadOnlyEnforcedForTesting(bool enforce) { g_enforceReadOnly = enforce; }
 

@@ -8,24 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 #include "platform/posix_internal.h"
 
 namespace vardex::platform {
 
-namespace {
-
-// Copies an engine path into out[outCap]; 0 when it does not fit whole.
-uint32_t CopyWhole(const std::string& text, char* out, uint32_t outCap) {
-    if (!out || text.empty() || text.size() + 1 > outCap) {
-        posix::SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER
-        return 0;
-    }
-    memcpy(out, text.c_str(), text.size() + 1);
-    return static_cast<uint32_t>(text.size());
-}
-
-}  // namespace
+using common::CopyWhole;
 
 Module LoadLibraryA(const char* path) {
     if (!path || !*path) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 #include "platform/posix_internal.h"
 
@@ -20,18 +21,8 @@ constexpr int64_t kTicksPerSecond = 10000000;
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr int64_t kEpochDelta = 11644473600LL;
 
-uint64_t TicksOf(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
-
-FILETIME FromTicks(uint64_t ticks) {
-    return FILETIME{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
-}
-
-bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int64_t y, int m) {
-    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
+using common::FromTicks;
+using common::TicksOf;
 
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t y, int m, int d) {
@@ -193,15 +184,9 @@ bool FileTimeToDosDateTime(const FILETIME* ft, uint16_t* dosDate, uint16_t* dosT
 
 bool DosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FILETIME* ft) {
     if (!ft) return Fail(posix::kErrorInvalidParameter);
-    const int year = 1980 + (dosDate >> 9);
-    const int month = (dosDate >> 5) & 0x0F;
-    const int day = dosDate & 0x1F;
-    const int hour = dosTime >> 11;
-    const int minute = (dosTime >> 5) & 0x3F;
-    const int second = (dosTime & 0x1F) * 2;
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
-        return Fail(posix::kErrorInvalidParameter);
-    const int64_t seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    common::DosFields f;
+    if (!common::SplitDosDateTime(dosDate, dosTime, &f)) return Fail(posix::kErrorInvalidParameter);
+    const int64_t seconds = DaysFromCivil(f.year, f.month, f.day) * 86400 + f.hour * 3600 + f.minute * 60 + f.second;
     *ft = FromTicks(static_cast<uint64_t>(seconds + kEpochDelta) * kTicksPerSecond);
     return true;
 }

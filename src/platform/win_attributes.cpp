@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "platform/common.h"
 #include "platform/platform.h"
 #include "platform/win_internal.h"
 
@@ -46,6 +47,8 @@ void FindDataFromWide(const WIN32_FIND_DATAW& wide, WIN32_FIND_DATAA* data) {
 }
 
 }  // namespace win
+
+void common::SetLastErrorCode(uint32_t code) { ::SetLastError(code); }
 
 uint32_t GetLastError() { return ::GetLastError(); }
 

@@ -11,16 +11,11 @@
 #include <cwchar>
 #include <vector>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 #include "platform/win_internal.h"
 
 namespace vardex::platform {
-
-namespace {
-// Remaining bytes before writes come up short; negative = no limit.
-int64_t g_writeBudget = -1;
-bool g_failSync = false;
-}  // namespace
 
 std::string NativePath(const char* enginePath) {
     std::string out = enginePath ? enginePath : "";
@@ -88,22 +83,9 @@ int32_t FileRead(int fd, void* buffer, uint32_t count) {
 
 int32_t FileWrite(int fd, const void* buffer, uint32_t count) {
     if (fd < 0) return -1;
-    uint32_t allowed = count;
-    if (g_writeBudget >= 0 && static_cast<int64_t>(allowed) > g_writeBudget)
-        allowed = static_cast<uint32_t>(g_writeBudget);
-    const auto* p = static_cast<const uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < allowed) {
-        const int n = ::_write(fd, p + done, allowed - done);
-        if (n < 0) {
-            if (done == 0) return -1;
-            break;
-        }
-        if (n == 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    if (g_writeBudget >= 0) g_writeBudget -= done;
-    return static_cast<int32_t>(done);
+    return common::WriteWithinBudget(buffer, count, [fd](const uint8_t* p, uint32_t n, uint32_t) -> int64_t {
+        return ::_write(fd, p, n);
+    });
 }
 
 int64_t FileSeek(int fd, int64_t offset, int origin) {
@@ -124,7 +106,7 @@ bool FileClose(int fd) { return fd >= 0 && ::_close(fd) == 0; }
 
 bool FileTruncate(int fd, int64_t length) { return fd >= 0 && ::_chsize_s(fd, length) == 0; }
 
-bool FileSync(int fd) { return fd >= 0 && !g_failSync && ::_commit(fd) == 0; }
+bool FileSync(int fd) { return fd >= 0 && !common::SyncFails() && ::_commit(fd) == 0; }
 
 namespace {
 // Renames with POSIX semantics (Windows 10 and later): the name is taken over
@@ -182,9 +164,5 @@ bool PathExists(const char* path) {
 
 // Windows runs a program by its name; nothing to mark.
 bool MarkExecutable(const char* path) { return PathExists(path); }
-
-void SetWriteBudgetForTesting(int64_t bytes) { g_writeBudget = bytes; }
-
-void SetSyncFailureForTesting(bool fail) { g_failSync = fail; }
 
 }  // namespace vardex::platform

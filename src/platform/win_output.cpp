@@ -6,9 +6,6 @@
 // cannot be renamed or removed and replaced by a junction.  Files below it are
 // reached through the directory's final path, and a reparse point (junction,
 // symbolic link) is never followed or created.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>

@@ -4,6 +4,7 @@
 // whatever the season it is extracted in.
 #include <io.h>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 #include "platform/win_internal.h"
 
@@ -18,11 +19,10 @@ bool Fail(DWORD code) {
     return false;
 }
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
+// SYSTEMTIME keeps milliseconds only: a time converted through it gets back
+// the 100-ns ticks below the millisecond that the original had.
+FILETIME WithTicksBelowMillisecond(const FILETIME& converted, const FILETIME& original) {
+    return common::FromTicks(common::TicksOf(converted) + common::TicksOf(original) % 10000);
 }
 
 }  // namespace
@@ -73,11 +73,7 @@ bool FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
     if (!::FileTimeToSystemTime(utc, &universal) || !::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &wall) ||
         !::SystemTimeToFileTime(&wall, local))
         return false;
-    // SYSTEMTIME keeps milliseconds only: carry the 100-ns ticks below them.
-    const uint64_t rest =
-        ((static_cast<uint64_t>(utc->dwHighDateTime) << 32) | utc->dwLowDateTime) % 10000;
-    const uint64_t ticks = ((static_cast<uint64_t>(local->dwHighDateTime) << 32) | local->dwLowDateTime) + rest;
-    *local = FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    *local = WithTicksBelowMillisecond(*local, *utc);
     return true;
 }
 
@@ -87,10 +83,7 @@ bool LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
     if (!::FileTimeToSystemTime(local, &wall) || !::TzSpecificLocalTimeToSystemTime(nullptr, &wall, &universal) ||
         !::SystemTimeToFileTime(&universal, utc))
         return false;
-    const uint64_t rest =
-        ((static_cast<uint64_t>(local->dwHighDateTime) << 32) | local->dwLowDateTime) % 10000;
-    const uint64_t ticks = ((static_cast<uint64_t>(utc->dwHighDateTime) << 32) | utc->dwLowDateTime) + rest;
-    *utc = FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    *utc = WithTicksBelowMillisecond(*utc, *local);
     return true;
 }
 
@@ -110,17 +103,8 @@ bool FileTimeToDosDateTime(const FILETIME* ft, uint16_t* dosDate, uint16_t* dosT
 
 bool DosDateTimeToFileTime(uint16_t dosDate, uint16_t dosTime, FILETIME* ft) {
     if (!ft) return Fail(ERROR_INVALID_PARAMETER);
-    // Fields no calendar has (month 0, 30 February, 25 o'clock) are refused
-    // here rather than left to the system's leniency.
-    const int year = 1980 + (dosDate >> 9);
-    const int month = (dosDate >> 5) & 0x0F;
-    const int day = dosDate & 0x1F;
-    const int hour = dosTime >> 11;
-    const int minute = (dosTime >> 5) & 0x3F;
-    const int second = (dosTime & 0x1F) * 2;
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
-        second > 59)
-        return Fail(ERROR_INVALID_PARAMETER);
+    common::DosFields fields;
+    if (!common::SplitDosDateTime(dosDate, dosTime, &fields)) return Fail(ERROR_INVALID_PARAMETER);
     return ::DosDateTimeToFileTime(dosDate, dosTime, ft) != FALSE;
 }
 

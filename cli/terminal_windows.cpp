@@ -1,7 +1,4 @@
 // The console and Ctrl-C on Windows.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <io.h>
 

@@ -59,12 +59,6 @@
 /* The engine itself is built with VARDEX_BUILD (exports and the full
  * Windows records); hosts import and need no <windows.h> for this header. */
 #ifdef VARDEX_BUILD
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #ifdef VARDEX_STATIC
 #define VARDEX_API /* linked in statically (the stub library, the head) */

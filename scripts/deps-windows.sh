@@ -4,16 +4,5 @@
 # variant GoogleTest needs, zlib for the cross-built tests, googletest's
 # sources, and wine64 to run them.  Installs nothing when all are present.
 set -euo pipefail
-need=()
-have_pkg() { dpkg -s "$1" >/dev/null 2>&1; }
-for pkg in g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
-  libz-mingw-w64-dev googletest wine64 wine; do
-  have_pkg "$pkg" || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  echo "installing: ${need[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+exec bash "$(dirname "$0")/install-packages.sh" g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine64 wine

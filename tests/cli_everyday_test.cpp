@@ -12,26 +12,11 @@
 
 #include "support/test_support.h"
 
+using vxtest::Quote;
 using vxtest::TempDir;
+using vxtest::Vardex;
 
 namespace {
-
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-int Vardex(const std::string& args, const TempDir& dir, std::string* out = nullptr, std::string* err = nullptr) {
-    const std::string errFile = dir / "stderr.txt";
-    std::string o;
-    const int status = vxtest::Run("(cd " + Quote(dir.path()) + " && setsid " + Quote(vxtest::BinaryDir() + "/vardex") +
-                                       " " + args + " </dev/null 2>" + Quote(errFile) + ")",
-                                   &o);
-    if (out) *out = o;
-    if (err) *err = vxtest::ReadText(errFile);
-    return status;
-}
 
 // Every regular file under root, relative, sorted.
 std::set<std::string> FilesUnder(const std::string& root) {

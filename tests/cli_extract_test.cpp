@@ -7,20 +7,9 @@
 #include "support/test_support.h"
 
 using vxtest::TempDir;
+using vxtest::Vardex;
 
 namespace {
-
-// Runs vardex without a controlling terminal; stdout and stderr apart.
-int Vardex(const std::string& args, const TempDir& dir, std::string* out = nullptr, std::string* err = nullptr) {
-    const std::string errFile = dir / "stderr.txt";
-    std::string o;
-    const int status = vxtest::Run("(cd '" + dir.path() + "' && setsid '" + vxtest::BinaryDir() + "/vardex' " + args +
-                                       " </dev/null 2>'" + errFile + "')",
-                                   &o);
-    if (out) *out = o;
-    if (err) *err = vxtest::ReadText(errFile);
-    return status;
-}
 
 class CliExtract : public ::testing::Test {
 protected:
@@ -31,25 +20,6 @@ protected:
         vxtest::WriteFile(dir_ / "src/d/b.txt", std::string("secret\n"));
         ASSERT_EQ(vxtest::Run("cd '" + (dir_ / "src") + "' && zip -q ../x.zip a.txt && zip -q -P pw ../x.zip d/b.txt"),
                   0);
-    }
-    // zip draws the encryption header at random, so any one wrong password
-    // passes the one-byte check once in 256 archives and then decodes to a
-    // CRC mismatch. Python's reader applies the same check: take the first
-    // candidate it refuses.
-    std::string RefusedPassword() const {
-        std::string picked;
-        vxtest::Run("cd '" + dir_.path() +
-                        "' && " + vxtest::Python() + " -c \"import zipfile\n"
-                        "z = zipfile.ZipFile('x.zip')\n"
-                        "for i in range(64):\n"
-                        "    p = 'wrong%d' % i\n"
-                        "    try:\n"
-                        "        z.open('d/b.txt', pwd=p.encode()).close()\n"
-                        "    except RuntimeError:\n"
-                        "        print(p, end='')\n"
-                        "        break\n\"",
-                    &picked);
-        return picked;
     }
     TempDir dir_;
 };
@@ -68,7 +38,7 @@ TEST_F(CliExtract, KeepsDirectoriesUnlessJunkPathsIsGiven) {
 }
 
 TEST_F(CliExtract, WrongOrMissingPasswordWithoutTerminalFailsInWords) {
-    const std::string wrong = RefusedPassword();
+    const std::string wrong = vxtest::RefusedPassword(dir_ / "x.zip", "d/b.txt");
     ASSERT_FALSE(wrong.empty());
     for (const std::string& password : {"--password " + wrong, std::string()}) {
         SCOPED_TRACE(password);

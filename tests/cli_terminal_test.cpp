@@ -31,28 +31,11 @@ protected:
         ASSERT_EQ(vxtest::Run("cd '" + (dir_ / "src") + "' && zip -q ../x.zip a.txt && zip -q -P pw ../x.zip b.txt"),
                   0);
     }
-    // A wrong password that the one-byte header check refuses (zip draws
-    // the header at random; Python's reader applies the same check).
-    std::string RefusedPassword() const {
-        std::string picked;
-        vxtest::Run("cd '" + dir_.path() + "' && " + vxtest::Python() +
-                        " -c \"import zipfile\n"
-                        "z = zipfile.ZipFile('x.zip')\n"
-                        "for i in range(64):\n"
-                        "    p = 'wrong%d' % i\n"
-                        "    try:\n"
-                        "        z.open('b.txt', pwd=p.encode()).close()\n"
-                        "    except RuntimeError:\n"
-                        "        print(p, end='')\n"
-                        "        break\n\"",
-                    &picked);
-        return picked;
-    }
     TempDir dir_;
 };
 
 TEST_F(CliTerminal, PasswordIsAskedAgainAfterAWrongOneAndNeverEchoed) {
-    const std::string wrong = RefusedPassword();
+    const std::string wrong = vxtest::RefusedPassword(dir_ / "x.zip", "b.txt");
     ASSERT_FALSE(wrong.empty());
     std::string transcript;
     ASSERT_EQ(AtTerminal(dir_, "extract x.zip -d o", {"Password for b.txt: ", wrong, "Wrong password for b.txt", "pw"},

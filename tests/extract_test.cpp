@@ -20,6 +20,7 @@
 #include "extract/extract.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "support/zip_writer.h"
 #include "vardex32.h"
 #include "vardex32x.h"
 
@@ -64,55 +65,21 @@ Bytes Deflate(const Bytes& data) {
 }
 
 Bytes BuildZip(const std::vector<Entry>& entries) {
-    Bytes file, central;
+    std::vector<vxtest::RawEntry> raw;
     for (const auto& e : entries) {
         Bytes packed = e.method == 8 ? Deflate(e.data) : e.data;
         if (e.corruptDeflate) packed[0] |= 0x06;  // block type 3
         const Bytes& plain = e.original ? *e.original : e.data;
         uint32_t crc = static_cast<uint32_t>(crc32(0, plain.data(), static_cast<uInt>(plain.size())));
         if (e.badCrc) crc ^= 1;
-        uint32_t csize = e.compressedSizeOverride >= 0 ? static_cast<uint32_t>(e.compressedSizeOverride)
-                                                       : static_cast<uint32_t>(packed.size());
-        uint32_t offset = static_cast<uint32_t>(file.size());
-        auto common = [&](Bytes& b) {
-            Put16(b, e.versionNeeded);
-            Put16(b, e.flags);
-            Put16(b, e.method);
-            Put16(b, e.time);
-            Put16(b, e.date);
-            Put32(b, crc);
-            Put32(b, csize);
-            Put32(b, e.uncompressedSizeOverride >= 0 ? static_cast<uint32_t>(e.uncompressedSizeOverride)
-                                                     : static_cast<uint32_t>(plain.size()));
-            Put16(b, static_cast<uint16_t>(e.name.size()));
-            Put16(b, 0);
-        };
-        Put32(file, 0x04034B50);
-        common(file);
-        file.insert(file.end(), e.name.begin(), e.name.end());
-        file.insert(file.end(), packed.begin(), packed.end());
-
-        Put32(central, 0x02014B50);
-        Put16(central, 20);
-        common(central);
-        Put16(central, 0);  // comment
-        Put16(central, 0);  // disk
-        Put16(central, 0);  // internal attributes
-        Put32(central, e.externalAttributes);
-        Put32(central, offset);
-        central.insert(central.end(), e.name.begin(), e.name.end());
+        const uint32_t csize = e.compressedSizeOverride >= 0 ? static_cast<uint32_t>(e.compressedSizeOverride)
+                                                             : static_cast<uint32_t>(packed.size());
+        const uint32_t usize = e.uncompressedSizeOverride >= 0 ? static_cast<uint32_t>(e.uncompressedSizeOverride)
+                                                               : static_cast<uint32_t>(plain.size());
+        raw.push_back({e.name, packed, e.versionNeeded, e.flags, e.method, e.time, e.date, crc, csize, usize,
+                       e.externalAttributes});
     }
-    uint32_t centralOffset = static_cast<uint32_t>(file.size());
-    file.insert(file.end(), central.begin(), central.end());
-    Put32(file, 0x06054B50);
-    Put16(file, 0);
-    Put16(file, 0);
-    Put16(file, static_cast<uint16_t>(entries.size()));
-    Put16(file, static_cast<uint16_t>(entries.size()));
-    Put32(file, static_cast<uint32_t>(central.size()));
-    Put32(file, centralOffset);
-    Put16(file, 0);
-    return file;
+    return vxtest::WriteRawZip(raw);
 }
 
 Bytes Text(const char* s) { return Bytes(s, s + strlen(s)); }

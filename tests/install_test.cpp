@@ -10,15 +10,10 @@
 
 #include "support/test_support.h"
 
+using vxtest::Quote;
 using vxtest::TempDir;
 
 namespace {
-
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
 
 class Installed : public ::testing::Test {
 protected:

@@ -14,6 +14,7 @@
 #include "extract/streams.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "support/zip_writer.h"
 
 using namespace vxtest;
 using Bytes = std::vector<uint8_t>;
@@ -674,50 +675,20 @@ struct Rewrapped {
     Bytes data;
 };
 
-using vxtest::Put16;
-using vxtest::Put32;
-
 Bytes WriteArchive(const std::vector<Rewrapped>& entries) {
-    Bytes zip, central;
+    std::vector<vxtest::RawEntry> raw;
     for (const Rewrapped& e : entries) {
-        uint32_t offset = static_cast<uint32_t>(zip.size());
-        auto fields = [&](Bytes& b) {
-            Put16(b, e.flags);
-            Put16(b, e.method);
-            Put16(b, 0x6000);  // 12:00
-            Put16(b, 0x5A21);  // 2025-01-01
-            Put32(b, e.crc);
-            Put32(b, static_cast<uint32_t>(e.data.size()));
-            Put32(b, e.usize);
-            Put16(b, static_cast<uint32_t>(e.name.size()));
-            Put16(b, 0);
-        };
-        Put32(zip, 0x04034b50);
-        Put16(zip, 20);
-        fields(zip);
-        zip.insert(zip.end(), e.name.begin(), e.name.end());
-        zip.insert(zip.end(), e.data.begin(), e.data.end());
-        Put32(central, 0x02014b50);
-        Put16(central, 20);
-        Put16(central, 20);
-        fields(central);
-        Put16(central, 0);
-        Put16(central, 0);
-        Put16(central, 0);
-        Put32(central, 0x20);
-        Put32(central, offset);
-        central.insert(central.end(), e.name.begin(), e.name.end());
+        vxtest::RawEntry r;
+        r.name = e.name;
+        r.data = e.data;
+        r.flags = e.flags;
+        r.method = e.method;
+        r.crc = e.crc;
+        r.compressedSize = static_cast<uint32_t>(e.data.size());
+        r.uncompressedSize = e.usize;
+        raw.push_back(r);
     }
-    uint32_t centralOffset = static_cast<uint32_t>(zip.size());
-    zip.insert(zip.end(), central.begin(), central.end());
-    Put32(zip, 0x06054b50);
-    Put32(zip, 0);
-    Put16(zip, static_cast<uint32_t>(entries.size()));
-    Put16(zip, static_cast<uint32_t>(entries.size()));
-    Put32(zip, static_cast<uint32_t>(central.size()));
-    Put32(zip, centralOffset);
-    Put16(zip, 0);
-    return zip;
+    return vxtest::WriteRawZip(raw);
 }
 
 TEST(LegacyArchives, EncryptedEntriesOfEveryMethodAndNamesWithDirectories) {

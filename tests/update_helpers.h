@@ -41,12 +41,6 @@ private:
 // its own Run) can call.
 inline int Sh(const std::string& command, std::string* output = nullptr) { return Run(command, output); }
 
-inline std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // Runs a Python snippet with the archive path as sys.argv[1]; returns stdout.
 inline std::string Py(const std::string& code, const std::string& archive, int* rc = nullptr) {
     std::string out;

@@ -143,7 +143,41 @@ bool HaveTool(const std::string& name) {
     return false;
 }
 
+std::string Quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+int Vardex(const std::string& args, const TempDir& dir, std::string* out, std::string* err) {
+    const std::string errFile = dir / "stderr.txt";
+    std::string o;
+    const int status = Run("(cd " + Quote(dir.path()) + " && setsid " + Quote(BinaryDir() + "/vardex") + " " + args +
+                               " </dev/null 2>" + Quote(errFile) + ")",
+                           &o);
+    if (out) *out = o;
+    if (err) *err = ReadText(errFile);
+    return status;
+}
+
 std::string Python() { return std::string("'") + VARDEX_PYTHON + "'"; }
+
+std::string RefusedPassword(const std::string& archive, const std::string& entry) {
+    std::string picked;
+    Run(Python() +
+            " -c \"import sys, zipfile\n"
+            "z = zipfile.ZipFile(sys.argv[1])\n"
+            "for i in range(64):\n"
+            "    p = 'wrong%d' % i\n"
+            "    try:\n"
+            "        z.open(sys.argv[2], pwd=p.encode()).close()\n"
+            "    except RuntimeError:\n"
+            "        print(p, end='')\n"
+            "        break\n\" " +
+            Quote(archive) + " " + Quote(entry),
+        &picked);
+    return picked;
+}
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);

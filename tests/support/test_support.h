@@ -48,12 +48,20 @@ void RemoveTree(const std::string& path);
 
 // Runs a shell command; returns its exit status, stdout+stderr in *output.
 int Run(const std::string& command, std::string* output = nullptr);
+// The text as one shell word, in single quotes.
+std::string Quote(const std::string& text);
 // True when a peer program is on the PATH.  A missing one also fails the
 // running test: scripts/deps.sh installs every peer, and a check that quietly
 // drops its judge would pass without judging anything.
 bool HaveTool(const std::string& name);
 // The Python interpreter the build found, quoted for a shell command.
 std::string Python();
+// A wrong password that the one-byte check of the entry's encryption header
+// refuses.  zip draws that header at random, so any one wrong password passes
+// the check once in 256 archives and then decodes to a CRC mismatch; Python's
+// reader applies the same check and picks the first it refuses.  Empty when
+// none of 64 candidates is refused.
+std::string RefusedPassword(const std::string& archive, const std::string& entry);
 
 // Little-endian field writers for hand-built records.
 inline void Put16(std::vector<uint8_t>& b, uint32_t v) {
@@ -100,6 +108,10 @@ private:
     bool had_ = false;
     std::string old_;
 };
+
+// Runs the built vardex with the arguments in dir, without a controlling
+// terminal (setsid) and with nothing on stdin; stdout and stderr apart.
+int Vardex(const std::string& args, const TempDir& dir, std::string* out = nullptr, std::string* err = nullptr);
 
 // Engine path (backslashes) for a native path.
 std::string EnginePath(const std::string& native);

@@ -12,14 +12,12 @@
 #include "api/masks.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "support/zip_writer.h"
 #include "vardex32.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using vxtest::Put16;
-using vxtest::Put32;
-
 constexpr uint16_t kUtf8Flag = 0x0800;
 
 struct Entry {
@@ -32,47 +30,20 @@ struct Entry {
 
 // A stored archive with exactly the names and fields given.
 Bytes BuildZip(const std::vector<Entry>& entries) {
-    Bytes file, central;
+    std::vector<vxtest::RawEntry> raw;
     for (const Entry& e : entries) {
-        const uint32_t crc = static_cast<uint32_t>(
+        vxtest::RawEntry r;
+        r.name = e.name;
+        r.data.assign(e.data.begin(), e.data.end());
+        r.flags = e.flags;
+        r.time = e.time;
+        r.date = e.date;
+        r.crc = static_cast<uint32_t>(
             crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
-        const uint32_t offset = static_cast<uint32_t>(file.size());
-        auto fields = [&](Bytes& b) {
-            Put16(b, 20);
-            Put16(b, e.flags);
-            Put16(b, 0);
-            Put16(b, e.time);
-            Put16(b, e.date);
-            Put32(b, crc);
-            Put32(b, static_cast<uint32_t>(e.data.size()));
-            Put32(b, static_cast<uint32_t>(e.data.size()));
-            Put16(b, static_cast<uint16_t>(e.name.size()));
-            Put16(b, 0);
-        };
-        Put32(file, 0x04034B50);
-        fields(file);
-        file.insert(file.end(), e.name.begin(), e.name.end());
-        file.insert(file.end(), e.data.begin(), e.data.end());
-        Put32(central, 0x02014B50);
-        Put16(central, 20);
-        fields(central);
-        Put16(central, 0);
-        Put16(central, 0);
-        Put16(central, 0);
-        Put32(central, 0x20);
-        Put32(central, offset);
-        central.insert(central.end(), e.name.begin(), e.name.end());
+        r.compressedSize = r.uncompressedSize = static_cast<uint32_t>(e.data.size());
+        raw.push_back(r);
     }
-    const uint32_t centralOffset = static_cast<uint32_t>(file.size());
-    file.insert(file.end(), central.begin(), central.end());
-    Put32(file, 0x06054B50);
-    Put32(file, 0);
-    Put16(file, static_cast<uint16_t>(entries.size()));
-    Put16(file, static_cast<uint16_t>(entries.size()));
-    Put32(file, static_cast<uint32_t>(central.size()));
-    Put32(file, centralOffset);
-    Put16(file, 0);
-    return file;
+    return vxtest::WriteRawZip(raw);
 }
 
 std::wstring Wide(const std::string& utf8) {

@@ -19,10 +19,17 @@ bool Fail(DWORD code) {
     return false;
 }
 
-// SYSTEMTIME keeps milliseconds only: a time converted through it gets back
-// the 100-ns ticks below the millisecond that the original had.
-FILETIME WithTicksBelowMillisecond(const FILETIME& converted, const FILETIME& original) {
-    return common::FromTicks(common::TicksOf(converted) + common::TicksOf(original) % 10000);
+// Universal to local wall-clock time or back, by the zone's rules for that
+// date.  SYSTEMTIME keeps milliseconds only: the result gets back the 100-ns
+// ticks below the millisecond that the time had.
+using ZoneConversion = BOOL(WINAPI*)(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*, SYSTEMTIME*);
+bool ThroughZone(const FILETIME* from, FILETIME* to, ZoneConversion convert) {
+    if (!from || !to) return Fail(ERROR_INVALID_PARAMETER);
+    SYSTEMTIME in, out;
+    if (!::FileTimeToSystemTime(from, &in) || !convert(nullptr, &in, &out) || !::SystemTimeToFileTime(&out, to))
+        return false;
+    *to = common::FromTicks(common::TicksOf(*to) + common::TicksOf(*from) % 10000);
+    return true;
 }
 
 }  // namespace
@@ -68,23 +75,11 @@ bool FileSetLastWriteTime(int fd, const FILETIME* lastWrite) {
 }
 
 bool FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
-    if (!utc || !local) return Fail(ERROR_INVALID_PARAMETER);
-    SYSTEMTIME universal, wall;
-    if (!::FileTimeToSystemTime(utc, &universal) || !::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &wall) ||
-        !::SystemTimeToFileTime(&wall, local))
-        return false;
-    *local = WithTicksBelowMillisecond(*local, *utc);
-    return true;
+    return ThroughZone(utc, local, ::SystemTimeToTzSpecificLocalTime);
 }
 
 bool LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
-    if (!local || !utc) return Fail(ERROR_INVALID_PARAMETER);
-    SYSTEMTIME wall, universal;
-    if (!::FileTimeToSystemTime(local, &wall) || !::TzSpecificLocalTimeToSystemTime(nullptr, &wall, &universal) ||
-        !::SystemTimeToFileTime(&universal, utc))
-        return false;
-    *utc = WithTicksBelowMillisecond(*utc, *local);
-    return true;
+    return ThroughZone(local, utc, ::TzSpecificLocalTimeToSystemTime);
 }
 
 bool FileTimeToDosDateTime(const FILETIME* ft, uint16_t* dosDate, uint16_t* dosTime) {

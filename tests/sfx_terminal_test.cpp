@@ -10,15 +10,10 @@
 #include "support/test_support.h"
 #include "vardex32.h"
 
+using vxtest::Quote;
 using vxtest::TempDir;
 
 namespace {
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 class SfxTerminal : public ::testing::Test {
 protected:

@@ -16,7 +16,7 @@ tests="${VARDEX_WIN_TESTS:-OFF}"
 
 for arch in i686 x86_64; do
   prefix="$arch-w64-mingw32"
-  command -v "$prefix-g++-posix" >/dev/null || { echo "missing $prefix-g++-posix (run scripts/deps-windows.sh)" >&2; exit 1; }
+  command -v "$prefix-g++-posix" >/dev/null || { echo "missing $prefix-g++-posix (run scripts/deps.sh --windows)" >&2; exit 1; }
   build="$out/build-$arch"
   extra=()
   if [ "$arch" = x86_64 ] && [ "$tests" = ON ]; then

@@ -16,7 +16,7 @@ mkdir -p "$out"
 out="$(cd "$out" && pwd)"
 jobs="${JOBS:-2}"
 
-[ "${VARDEX_WINDOWS_DEPS_DONE:-0}" = 1 ] || bash "$here/scripts/deps-windows.sh"
+[ "${VARDEX_WINDOWS_DEPS_DONE:-0}" = 1 ] || bash "$here/scripts/deps.sh" --windows
 
 # GoogleTest from Debian's sources, cross-built once.
 gtest="$out/gtest-x86_64"

@@ -416,16 +416,15 @@ TEST(Modules, LoadResolveAndNameAModule) {
 
 TEST(Modules, TempPathEndsInABackslashAndFailsWhenItDoesNotFit) {
     VXTEST_NEEDS_POSIX("TMPDIR as the temporary directory");
-    const char* old = getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    setenv("TMPDIR", "/var/tmp/vx", 1);
     char out[MAX_PATH];
-    EXPECT_EQ(pf::GetTempPathA(sizeof out, out), 12u);
-    EXPECT_STREQ(out, "\\var\\tmp\\vx\\");
-    char small[12];
-    EXPECT_EQ(pf::GetTempPathA(sizeof small, small), 0u);
-    unsetenv("TMPDIR");
+    {
+        vxtest::EnvGuard tmp("TMPDIR", "/var/tmp/vx");
+        EXPECT_EQ(pf::GetTempPathA(sizeof out, out), 12u);
+        EXPECT_STREQ(out, "\\var\\tmp\\vx\\");
+        char small[12];
+        EXPECT_EQ(pf::GetTempPathA(sizeof small, small), 0u);
+    }
+    vxtest::EnvGuard none("TMPDIR", nullptr);
     EXPECT_EQ(pf::GetTempPathA(sizeof out, out), 5u);
     EXPECT_STREQ(out, "\\tmp\\");
-    if (old) setenv("TMPDIR", saved.c_str(), 1);
 }

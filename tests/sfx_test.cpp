@@ -472,23 +472,15 @@ TEST_F(Sfx, SplitWithoutTemporaryDirectoryGives9963) {
 #else
     const char* variable = "TMPDIR";
 #endif
-    const char* old = getenv(variable);
-    std::string saved = old ? old : "";
-    setenv(variable, ("/" + std::string(300, 'x')).c_str(), 1);
+    vxtest::EnvGuard tooLong(variable, ("/" + std::string(300, 'x')).c_str());
     EXPECT_EQ(Make(dir_ / "pack.sfx", 3, 1), 9963);
-    if (old) setenv(variable, saved.c_str(), 1);
-    else unsetenv(variable);
 }
 
 TEST_F(Sfx, OnlyALetterWithAColonIsADisketteDrive) {
     NameFiles();
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-    const uint16_t status = Make("archive.sfx", 3, 1);
+    vxtest::WorkingDirGuard here(dir_.path());
+    EXPECT_EQ(Make("archive.sfx", 3, 1), 0);
     const bool split = vxtest::FileExists(dir_ / "archive.sfx") && !vxtest::FileExists(dir_ / "archive.s01");
-    ASSERT_EQ(chdir(cwd), 0);
-    EXPECT_EQ(status, 0);
     EXPECT_TRUE(split) << "archive.sfx is an ordinary file name, written where it was asked";
 }
 
@@ -496,14 +488,10 @@ TEST_F(Sfx, DisketteTargetIsBuiltInTheTemporaryDirectoryAndSplitOntoTheDrive) {
     VXTEST_NEEDS_POSIX("a directory named like a drive (\"B:\")");
     NameFiles();
     TempDir temp;
-    const char* old = getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    setenv("TMPDIR", temp.path().c_str(), 1);
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    vxtest::EnvGuard tmp("TMPDIR", temp.path().c_str());
     // On this system "B:" is just a directory in the working directory.
     ASSERT_EQ(mkdir((dir_ / "B:").c_str(), 0777), 0);
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+    uint16_t status = 0;
     int lastPercent = -1;
     static int* progress;
     progress = &lastPercent;
@@ -512,10 +500,10 @@ TEST_F(Sfx, DisketteTargetIsBuiltInTheTemporaryDirectoryAndSplitOntoTheDrive) {
         *progress = percent;
         return 1;
     });
-    const uint16_t status = Make("B:\\pack.sfx", 3, 4);
-    ASSERT_EQ(chdir(cwd), 0);
-    if (old) setenv("TMPDIR", saved.c_str(), 1);
-    else unsetenv("TMPDIR");
+    {
+        vxtest::WorkingDirGuard here(dir_.path());
+        status = Make("B:\\pack.sfx", 3, 4);
+    }
     ASSERT_EQ(status, 0);
     EXPECT_EQ(lastPercent, 100);
     EXPECT_EQ(CountFiles(temp.path()), 0) << "the work copy in the temporary directory is removed";
@@ -665,17 +653,13 @@ TEST_F(Sfx, LowerCaseDisketteLetterIsADisketteDriveToo) {
     VXTEST_NEEDS_POSIX("a directory named like a drive (\"b:\")");
     NameFiles();
     TempDir temp;
-    const char* old = getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    setenv("TMPDIR", temp.path().c_str(), 1);
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    vxtest::EnvGuard tmp("TMPDIR", temp.path().c_str());
     ASSERT_EQ(mkdir((dir_ / "b:").c_str(), 0777), 0);
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-    const uint16_t status = Make("b:\\pack.sfx", 3, 4);
-    ASSERT_EQ(chdir(cwd), 0);
-    if (old) setenv("TMPDIR", saved.c_str(), 1);
-    else unsetenv("TMPDIR");
+    uint16_t status = 0;
+    {
+        vxtest::WorkingDirGuard here(dir_.path());
+        status = Make("b:\\pack.sfx", 3, 4);
+    }
     ASSERT_EQ(status, 0);
     EXPECT_EQ(CountFiles(temp.path()), 0) << "the work copy in the temporary directory is removed";
     ExpectUnzipAccepts(dir_ / "b:/pack.sfx");

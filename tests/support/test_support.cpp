@@ -248,6 +248,32 @@ ZoneGuard::~ZoneGuard() {
 }
 #endif
 
+EnvGuard::EnvGuard(const char* name, const char* value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+EnvGuard::~EnvGuard() {
+    if (had_)
+        setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+WorkingDirGuard::WorkingDirGuard(const std::string& dir) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+}
+
+WorkingDirGuard::~WorkingDirGuard() {
+    std::error_code ignored;
+    std::filesystem::current_path(old_, ignored);
+}
+
 ReadOnlyEnforced::ReadOnlyEnforced() { vardex::platform::SetReadOnlyEnforcedForTesting(true); }
 ReadOnlyEnforced::~ReadOnlyEnforced() { vardex::platform::SetReadOnlyEnforcedForTesting(false); }
 

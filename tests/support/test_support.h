@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,33 @@ public:
 private:
     bool had_ = false;
     std::string old_;
+};
+
+// Runs a block with an environment variable set (nullptr: unset), putting
+// back what was there after, however the block ends.
+class EnvGuard {
+public:
+    EnvGuard(const char* name, const char* value);
+    ~EnvGuard();
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+
+private:
+    std::string name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+// Runs a block in another working directory, going back after.
+class WorkingDirGuard {
+public:
+    explicit WorkingDirGuard(const std::string& dir);
+    ~WorkingDirGuard();
+    WorkingDirGuard(const WorkingDirGuard&) = delete;
+    WorkingDirGuard& operator=(const WorkingDirGuard&) = delete;
+
+private:
+    std::filesystem::path old_;
 };
 
 // Runs the built vardex with the arguments in dir, without a controlling

@@ -447,20 +447,25 @@ int32_t GiveSecret(uint32_t, char* password, const char*) {
     return 1;
 }
 
+// The stored data of an entry encrypted under "secret": the 12-byte header
+// (seeded by `seed`) and the encrypted bytes.
+Bytes EncryptedWithSecret(const Bytes& plain, uint32_t seed) {
+    vardex::CipherState cipher;
+    uint8_t header[12];
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, plain.data(), static_cast<uInt>(plain.size())));
+    vardex::MakeHeader(cipher, "secret", crc, seed, header);
+    Bytes out(plain);
+    vardex::EncryptBuffer(cipher, out.data(), out.size());
+    out.insert(out.begin(), header, header + 12);
+    return out;
+}
+
 TEST_F(ExtractDriver, ProgressComesOncePerStepOfEachWay) {
     // A stored entry is handed on 4,096 bytes at a time (8,192 behind an
     // encryption header), a deflated one a 32 KiB window at a time plus the
     // rest; the archive's data is read in larger blocks than any of these.
     const Bytes plain = vxtest::RandomBytes(150000, 3);
-    Bytes encrypted(plain);
-    {
-        vardex::CipherState cipher;
-        uint8_t header[12];
-        const uint32_t crc = static_cast<uint32_t>(crc32(0, plain.data(), static_cast<uInt>(plain.size())));
-        vardex::MakeHeader(cipher, "secret", crc, 99, header);
-        vardex::EncryptBuffer(cipher, encrypted.data(), encrypted.size());
-        encrypted.insert(encrypted.begin(), header, header + 12);
-    }
+    const Bytes encrypted = EncryptedWithSecret(plain, 99);
     struct Case {
         const char* name;
         Entry entry;
@@ -506,15 +511,7 @@ int32_t CheckFromProgress(uint32_t, int32_t) {
 
 TEST_F(ExtractDriver, ACheckStartedFromAProgressReportLeavesTheExtractionWhole) {
     const Bytes first = vxtest::RandomBytes(150000, 4), second = vxtest::TextBytes(100000, 5);
-    Bytes encrypted(first);
-    {
-        vardex::CipherState cipher;
-        uint8_t header[12];
-        const uint32_t crc = static_cast<uint32_t>(crc32(0, first.data(), static_cast<uInt>(first.size())));
-        vardex::MakeHeader(cipher, "secret", crc, 7, header);
-        vardex::EncryptBuffer(cipher, encrypted.data(), encrypted.size());
-        encrypted.insert(encrypted.begin(), header, header + 12);
-    }
+    const Bytes encrypted = EncryptedWithSecret(first, 7);
     for (const bool encrypt : {false, true}) {
         for (const uint16_t method : {uint16_t{0}, uint16_t{8}}) {
             SCOPED_TRACE(std::to_string(method) + (encrypt ? " behind an encrypted entry" : ""));

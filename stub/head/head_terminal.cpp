@@ -126,11 +126,10 @@ int Run(bool list, bool overwrite, const std::string& dir, const std::string& me
     for (char& c : out)
         if (c == '/') c = '\\';
     SetOutputPath(out.c_str());
-    arOptionsOn(arUsePaths);
-    SetSetCryptKeyProc(0, AskPassword);
+    // The options and the password and progress callbacks of the test pass
+    // stay; only the real pass asks about existing files and names them.
     SetOkToReplaceProc(0, AskReplace);
     SetSetFileNameProc(0, ShowName);
-    SetSetProgressProc(0, OnProgress);
     FileMaskList all;
     InitFileMaskList(&all);
     ExtractFileMaskListZip(&all);

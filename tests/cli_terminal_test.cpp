@@ -15,10 +15,9 @@ namespace {
 // prompt in turn; returns the exit status and the transcript.
 int AtTerminal(const TempDir& dir, const std::string& args, const std::vector<std::string>& dialogue,
                std::string* transcript) {
-    std::string command = vxtest::Python() + " '" + vxtest::SourceDir() + "/tests/support/pty_run.py' \"cd '" +
-                          dir.path() + "' && '" + vxtest::BinaryDir() + "/vardex' " + args + "\"";
-    for (const std::string& part : dialogue) command += " '" + part + "'";
-    return vxtest::Run(command, transcript);
+    return vxtest::AtTerminal("cd " + vxtest::Quote(dir.path()) + " && " + vxtest::Quote(vxtest::BinaryDir() + "/vardex") +
+                                  " " + args,
+                              dialogue, transcript);
 }
 
 class CliTerminal : public ::testing::Test {

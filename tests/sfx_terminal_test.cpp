@@ -40,17 +40,7 @@ protected:
         vxtest::ResetEngine();
         std::string log;
         ASSERT_EQ(Vardex("add --password=" + std::string(kFirst) + " pack.sfx a.txt", &log), 0) << log;
-        vxtest::Run("cd " + Quote(dir_.path()) + " && " + vxtest::Python() +
-                        " -c \"import zipfile\n"
-                        "z = zipfile.ZipFile('pack.sfx')\n"
-                        "for i in range(64):\n"
-                        "    p = 'Kx9second%d' % i\n"
-                        "    try:\n"
-                        "        z.open('a.txt', pwd=p.encode()).close()\n"
-                        "    except RuntimeError:\n"
-                        "        print(p, end='')\n"
-                        "        break\n\"",
-                    &second_);
+        second_ = vxtest::RefusedPassword(sfx_, "a.txt");
         ASSERT_FALSE(second_.empty());
         ASSERT_EQ(Vardex("add --password=" + second_ + " pack.sfx b.txt", &log), 0) << log;
     }
@@ -63,11 +53,7 @@ protected:
     // Runs the program on a pseudo-terminal in the test directory (shell
     // redirections allowed in args), answering each expected prompt in turn.
     int AtTerminal(const std::string& args, const std::vector<std::string>& dialogue, std::string* transcript) {
-        std::string command = "timeout 120 " + vxtest::Python() + " " +
-                              Quote(vxtest::SourceDir() + "/tests/support/pty_run.py") + " " +
-                              Quote("cd " + Quote(dir_.path()) + " && ./pack.sfx " + args);
-        for (const std::string& part : dialogue) command += " " + Quote(part);
-        return vxtest::Run(command, transcript);
+        return vxtest::AtTerminal("cd " + Quote(dir_.path()) + " && ./pack.sfx " + args, dialogue, transcript);
     }
 
     TempDir dir_;

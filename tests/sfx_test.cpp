@@ -689,9 +689,8 @@ TEST_F(Sfx, HeadAsksForAPasswordOnlyAtATerminalAndWritesNothingWithoutOne) {
     // At a terminal the password is asked for, read without echo (it is
     // typed once the echo is off), and the files come out.
     VXTEST_NEEDS_POSIX("a pseudo-terminal");
-    ASSERT_EQ(vxtest::Run(vxtest::Python() + " '" + vxtest::SourceDir() + "/tests/support/pty_run.py' --hidden \"cd '" +
-                              dir_.path() + "' && '" + out + "' -d o\" 'Password for ' secret",
-                          &log),
+    ASSERT_EQ(vxtest::AtTerminal("cd " + vxtest::Quote(dir_.path()) + " && " + vxtest::Quote(out) + " -d o",
+                                 {"Password for ", "secret"}, &log, true),
               0)
         << log;
     EXPECT_EQ(log.find("secret"), std::string::npos) << "the password is not echoed\n" << log;

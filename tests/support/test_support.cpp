@@ -162,6 +162,14 @@ int Vardex(const std::string& args, const TempDir& dir, std::string* out, std::s
 
 std::string Python() { return std::string("'") + VARDEX_PYTHON + "'"; }
 
+int AtTerminal(const std::string& command, const std::vector<std::string>& dialogue, std::string* transcript,
+               bool hidden) {
+    std::string line = "timeout 120 " + Python() + " " + Quote(SourceDir() + "/tests/support/pty_run.py") +
+                       (hidden ? " --hidden " : " ") + Quote(command);
+    for (const std::string& part : dialogue) line += " " + Quote(part);
+    return Run(line, transcript);
+}
+
 std::string RefusedPassword(const std::string& archive, const std::string& entry) {
     std::string picked;
     Run(Python() +

@@ -57,6 +57,12 @@ std::string Quote(const std::string& text);
 bool HaveTool(const std::string& name);
 // The Python interpreter the build found, quoted for a shell command.
 std::string Python();
+// Runs a shell command on a new pseudo-terminal, as a user at a terminal
+// would (tests/support/pty_run.py): waits for each expected text and types
+// the answer that follows it in the dialogue; hidden: once the echo is off.
+// Returns the exit status, the whole transcript in *transcript.
+int AtTerminal(const std::string& command, const std::vector<std::string>& dialogue, std::string* transcript,
+               bool hidden = false);
 // A wrong password that the one-byte check of the entry's encryption header
 // refuses.  zip draws that header at random, so any one wrong password passes
 // the check once in 256 archives and then decodes to a CRC mismatch; Python's
